@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Sets everything up and runs every test: the C++ core (GoogleTest) and the Python package (pytest).
+# PYTHON=/path/to/python selects the interpreter (default: 3.12).
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
+
+cmake -S "$ROOT" -B "$ROOT/build/cpp" -G Ninja -DVANTOR_BUILD_MODULE=OFF -DVANTOR_BUILD_TESTS=ON \
+  -DPython_EXECUTABLE="$VENV_PYTHON" >/dev/null
+cmake --build "$ROOT/build/cpp"
+"$ROOT/build/cpp/vantor_core_tests" --gtest_brief=1
+
+cd "$ROOT/tests/python"
+"$VENV_PYTHON" -m pytest -q -p no:cacheprovider "$ROOT/tests/python" "$@"

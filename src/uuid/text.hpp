@@ -1,0 +1,25 @@
+// UUID text forms. Parsing is strict and fixed-length: simple (32), hyphenated (36),
+// braced (38) and URN (45) bytes; anything else is rejected without detail.
+// Formatting always writes lowercase digits into a caller's fixed buffer.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+
+#include "uuid/uuid_value.hpp"
+
+namespace vantor {
+
+inline constexpr size_t kSimpleLength = 32;
+inline constexpr size_t kHyphenatedLength = 36;
+inline constexpr size_t kUrnLength = 45;
+inline constexpr size_t kReprLength = 44;
+
+std::optional<UuidValue> parse_uuid_text(const char* text, size_t length) noexcept;
+
+void format_simple(const UuidValue& value, char out[kSimpleLength]) noexcept;
+void format_hyphenated(const UuidValue& value, char out[kHyphenatedLength]) noexcept;
+void format_urn(const UuidValue& value, char out[kUrnLength]) noexcept;
+void format_repr(const UuidValue& value, char out[kReprLength]) noexcept;
+
+}  // namespace vantor
