@@ -1,0 +1,243 @@
+#include "module/binding.hpp"
+
+#include <cstring>
+#include <limits>
+#include <vector>
+#include <string>
+
+#include "module/uuid_type.hpp"
+
+namespace vantor::py {
+namespace {
+
+std::string display_name(const ArgumentSpec& spec) {
+  std::string name;
+  if (spec.class_name != nullptr) name = std::string(spec.class_name) + ".";
+  return name + spec.function_name + "()";
+}
+
+[[gnu::cold]] PendingError too_many_positional(const ArgumentSpec& spec, Py_ssize_t given) {
+  size_t count = spec.positional_names.size();
+  std::string message = display_name(spec) + " takes ";
+  if (spec.required_positional_count == count)
+    message += std::to_string(count);
+  else
+    message += "from " + std::to_string(spec.required_positional_count) + " to " + std::to_string(count);
+  message += " positional arguments but " + std::to_string(given) + (given == 1 ? " was" : " were") + " given";
+  return PendingError(PyExc_TypeError, std::move(message));
+}
+
+[[gnu::cold]] PendingError multiple_values(const ArgumentSpec& spec, std::string_view parameter) {
+  return PendingError(PyExc_TypeError, display_name(spec) + " got multiple values for argument '" +
+                                           std::string(parameter) + "'");
+}
+
+// {key} is the str() of the keyword object, which may not be valid UTF-8 (a lone surrogate), so
+// this message is built by the interpreter.
+[[gnu::cold]] PendingError unexpected_keyword(const ArgumentSpec& spec, PyObject* key) {
+  std::string prefix = display_name(spec);
+  Ref message(PyUnicode_FromFormat("%s got an unexpected keyword argument '%S'", prefix.c_str(), key));
+  if (!message) return fetch_error();
+  Ref exception(PyObject_CallOneArg(PyExc_TypeError, message.get()));
+  if (!exception) return fetch_error();
+  return PendingError::from_exception(std::move(exception));
+}
+
+[[gnu::cold]] PendingError missing_required(const ArgumentSpec& spec, Py_ssize_t nargs, const Slots& slots) {
+  std::vector<std::string_view> missing;
+  for (size_t i = static_cast<size_t>(nargs); i < spec.required_positional_count; ++i)
+    if (slots[i] == nullptr) missing.push_back(spec.positional_names[i]);
+  std::string message = display_name(spec) + " missing " + std::to_string(missing.size()) +
+                        " required positional " + (missing.size() == 1 ? "argument" : "arguments") + ": ";
+  for (size_t i = 0; i < missing.size(); ++i) {
+    if (i > 0) {
+      if (missing.size() > 2) message += ",";
+      message += (i + 1 == missing.size()) ? " and " : " ";
+    }
+    message += "'" + std::string(missing[i]) + "'";
+  }
+  return PendingError(PyExc_TypeError, std::move(message));
+}
+
+// Index of the slot a keyword name fills: keyword-only names first, then positional ones.
+std::optional<size_t> find_slot(const ArgumentSpec& spec, PyObject* key) {
+  Py_ssize_t length = 0;
+  const char* utf8 = PyUnicode_Check(key) ? PyUnicode_AsUTF8AndSize(key, &length) : nullptr;
+  if (utf8 == nullptr) {
+    PyErr_Clear();  // a name that cannot be read as UTF-8 matches nothing
+    return std::nullopt;
+  }
+  std::string_view name(utf8, static_cast<size_t>(length));
+  for (size_t i = 0; i < spec.keyword_only.size(); ++i)
+    if (spec.keyword_only[i] == name) return spec.positional_names.size() + i;
+  for (size_t i = 0; i < spec.positional_names.size(); ++i)
+    if (spec.positional_names[i] == name) return i;
+  return std::nullopt;
+}
+
+std::string_view slot_name(const ArgumentSpec& spec, size_t slot) {
+  size_t positional = spec.positional_names.size();
+  return slot < positional ? spec.positional_names[slot] : spec.keyword_only[slot - positional];
+}
+
+Status bind_keyword(const ArgumentSpec& spec, PyObject* key, PyObject* value, Slots& slots) {
+  std::optional<size_t> slot = find_slot(spec, key);
+  if (!slot) return fail(unexpected_keyword(spec, key));
+  if (slots[*slot] != nullptr) return fail(multiple_values(spec, slot_name(spec, *slot)));
+  slots[*slot] = value;
+  return {};
+}
+
+Status bind_positional(const ArgumentSpec& spec, PyObject* const* args, Py_ssize_t nargs, Slots& slots) {
+  slots.fill(nullptr);
+  if (static_cast<size_t>(nargs) > spec.positional_names.size()) [[unlikely]]
+    return fail(too_many_positional(spec, nargs));
+  for (Py_ssize_t i = 0; i < nargs; ++i) slots[static_cast<size_t>(i)] = args[i];
+  return {};
+}
+
+Status check_required(const ArgumentSpec& spec, Py_ssize_t nargs, const Slots& slots) {
+  for (size_t i = static_cast<size_t>(nargs); i < spec.required_positional_count; ++i)
+    if (slots[i] == nullptr) [[unlikely]]
+      return fail(missing_required(spec, nargs, slots));
+  return {};
+}
+
+Result<long> to_long(PyObject* object) {
+  long value = PyLong_AsLong(object);
+  if (value == -1 && PyErr_Occurred()) [[unlikely]]
+    return fail_fetched();
+  return value;
+}
+
+template <class T>
+Result<T> to_small_unsigned(PyObject* object) {
+  VANTOR_TRY(value, to_long(object));
+  if (value < 0 || static_cast<unsigned long>(value) > std::numeric_limits<T>::max()) [[unlikely]]
+    return fail(PyExc_OverflowError, "out of range integral type conversion attempted");
+  return static_cast<T>(value);
+}
+
+}  // namespace
+
+Status bind_arguments(const ArgumentSpec& spec, PyObject* const* args, Py_ssize_t nargs,
+                      PyObject* kwnames, Slots& slots) {
+  if (Status status = bind_positional(spec, args, nargs, slots); !status) [[unlikely]]
+    return status;
+  if (kwnames != nullptr) {
+    Py_ssize_t count = PyTuple_GET_SIZE(kwnames);
+    for (Py_ssize_t i = 0; i < count; ++i)
+      if (Status status = bind_keyword(spec, PyTuple_GET_ITEM(kwnames, i), args[nargs + i], slots); !status)
+        return status;
+  }
+  return check_required(spec, nargs, slots);
+}
+
+Status bind_arguments(const ArgumentSpec& spec, PyObject* args, PyObject* kwargs, Slots& slots) {
+  Py_ssize_t nargs = PyTuple_GET_SIZE(args);
+  if (Status status = bind_positional(spec, &PyTuple_GET_ITEM(args, 0), nargs, slots); !status) [[unlikely]]
+    return status;
+  if (kwargs != nullptr) {
+    Py_ssize_t position = 0;
+    PyObject* key;
+    PyObject* value;
+    while (PyDict_Next(kwargs, &position, &key, &value))
+      if (Status status = bind_keyword(spec, key, value, slots); !status) return status;
+  }
+  return check_required(spec, nargs, slots);
+}
+
+PendingError with_parameter_note(PendingError error, const char* parameter) {
+  Ref exception = std::move(error).into_exception();
+  Ref note(PyUnicode_FromFormat("while processing '%s'", parameter));
+  if (note) {
+    Ref result(PyObject_CallMethodOneArg(exception.get(), interned_add_note(), note.get()));
+    if (!result) PyErr_Clear();
+  } else {
+    PyErr_Clear();
+  }
+  return PendingError::from_exception(std::move(exception));
+}
+
+Result<const UuidValue*> to_uuid_value(PyObject* object) {
+  PyTypeObject* type = uuid_type();
+  if (Py_IS_TYPE(object, type) || PyType_IsSubtype(Py_TYPE(object), type)) [[likely]]
+    return &uuid_value_of(object);
+  return fail(type_mismatch(object, "UUID"));
+}
+
+Result<std::string_view> to_text(PyObject* object) {
+  if (!PyUnicode_Check(object)) [[unlikely]]
+    return fail(type_mismatch(object, "str"));
+  Py_ssize_t length = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(object, &length);
+  if (utf8 == nullptr) [[unlikely]]
+    return fail_fetched();
+  return std::string_view(utf8, static_cast<size_t>(length));
+}
+
+Result<PyObject*> to_bytes_object(PyObject* object) {
+  if (!PyBytes_Check(object)) [[unlikely]]
+    return fail(type_mismatch(object, "bytes"));
+  return object;
+}
+
+Result<PyObject*> to_dict_object(PyObject* object) {
+  if (!PyDict_Check(object)) [[unlikely]]
+    return fail(type_mismatch(object, "dict"));
+  return object;
+}
+
+Result<uint8_t> to_u8(PyObject* object) { return to_small_unsigned<uint8_t>(object); }
+Result<uint16_t> to_u16(PyObject* object) { return to_small_unsigned<uint16_t>(object); }
+Result<uint32_t> to_u32(PyObject* object) { return to_small_unsigned<uint32_t>(object); }
+
+Result<uint64_t> to_u64(PyObject* object) {
+  Ref index;
+  if (!PyLong_Check(object)) {
+    index = Ref(PyNumber_Index(object));
+    if (!index) return fail_fetched();
+    object = index.get();
+  }
+  unsigned long long value = PyLong_AsUnsignedLongLong(object);
+  if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) [[unlikely]]
+    return fail_fetched();
+  return static_cast<uint64_t>(value);
+}
+
+Result<u128> to_u128(PyObject* object) {
+  Ref index(PyNumber_Index(object));
+  if (!index) [[unlikely]]
+    return fail_fetched();
+  unsigned char little[16];
+#if PY_VERSION_HEX >= 0x030D0000
+  int status = _PyLong_AsByteArray(reinterpret_cast<PyLongObject*>(index.get()), little, 16,
+                                   /*little_endian=*/1, /*is_signed=*/0, /*with_exceptions=*/1);
+#else
+  int status = _PyLong_AsByteArray(reinterpret_cast<PyLongObject*>(index.get()), little, 16,
+                                   /*little_endian=*/1, /*is_signed=*/0);
+#endif
+  if (status < 0) [[unlikely]]
+    return fail_fetched();
+  u128 value = 0;
+  for (int i = 15; i >= 0; --i) value = (value << 8) | little[i];
+  return value;
+}
+
+Result<Fields> to_fields(PyObject* object) {
+  if (!PyTuple_Check(object)) [[unlikely]]
+    return fail(type_mismatch(object, "tuple"));
+  Py_ssize_t size = PyTuple_GET_SIZE(object);
+  if (size != 6) [[unlikely]]
+    return fail(PyExc_ValueError, "expected tuple of length 6, but got tuple of length " + std::to_string(size));
+  auto item = [&](Py_ssize_t i) { return PyTuple_GET_ITEM(object, i); };
+  VANTOR_TRY(time_low, to_u32(item(0)));
+  VANTOR_TRY(time_mid, to_u16(item(1)));
+  VANTOR_TRY(time_hi_version, to_u16(item(2)));
+  VANTOR_TRY(clock_seq_hi_variant, to_u8(item(3)));
+  VANTOR_TRY(clock_seq_low, to_u8(item(4)));
+  VANTOR_TRY(node, to_u64(item(5)));
+  return Fields{time_low, time_mid, time_hi_version, clock_seq_hi_variant, clock_seq_low, node};
+}
+
+}  // namespace vantor::py

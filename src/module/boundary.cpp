@@ -1,0 +1,170 @@
+#include "module/boundary.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+
+namespace vantor::py {
+namespace {
+
+PyObject* panic_type_cell = nullptr;
+
+constexpr const char kPanicDoc[] =
+    "The exception raised when native code called from Python panics.\n\n"
+    "Like SystemExit, this exception derives from BaseException so that it will typically\n"
+    "propagate all the way through the stack and cause the Python interpreter to exit.";
+
+PyObject* intern(PyObject*& cell, const char* text) {
+  if (cell == nullptr) cell = checked(PyUnicode_InternFromString(text)).release();
+  return cell;
+}
+
+[[noreturn]] void abort_at_boundary() noexcept {
+  std::fputs("uncaught panic at ffi boundary\n", stderr);
+  std::fflush(stderr);
+  std::abort();
+}
+
+// The text of a type's qualified name, or a stand-in when it cannot be read.
+std::string qualified_name(PyTypeObject* type) {
+  Ref name(PyType_GetQualName(type));
+  if (name) {
+    Py_ssize_t length = 0;
+    if (const char* utf8 = PyUnicode_AsUTF8AndSize(name.get(), &length))
+      return std::string(utf8, static_cast<size_t>(length));
+  }
+  PyErr_Clear();
+  return "<failed to extract type name>";
+}
+
+std::string str_or(PyObject* object, const char* fallback) {
+  Ref text(PyObject_Str(object));
+  if (text) {
+    Py_ssize_t length = 0;
+    if (const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &length))
+      return std::string(utf8, static_cast<size_t>(length));
+  }
+  PyErr_Clear();
+  return fallback;
+}
+
+}  // namespace
+
+void PendingError::raise() && noexcept {
+  if (exception_) {
+    PyErr_SetRaisedException(exception_.release());
+    return;
+  }
+  PyObject* message = PyUnicode_FromStringAndSize(message_.data(), static_cast<Py_ssize_t>(message_.size()));
+  if (message == nullptr) return;  // the decoding error stands in its place
+  PyErr_SetObject(type_, message);
+  Py_DECREF(message);
+}
+
+Ref PendingError::into_exception() && {
+  if (exception_) return std::move(exception_);
+  std::move(*this).raise();
+  Ref exception(PyErr_GetRaisedException());
+  if (!exception) null_object_failure();
+  return exception;
+}
+
+PendingError fetch_error() {
+  Ref exception(PyErr_GetRaisedException());
+  if (!exception) return PendingError(PyExc_SystemError, "attempted to fetch exception but none was set");
+  if (panic_type_cell != nullptr && Py_TYPE(exception.get()) == reinterpret_cast<PyTypeObject*>(panic_type_cell)) {
+    std::string message = str_or(exception.get(), "Unwrapped panic from Python code");
+    std::fputs("--- PanicException from Python code ---\n"
+               "Python stack trace below; resuming the internal failure:\n", stderr);
+    PyErr_SetRaisedException(exception.release());
+    PyErr_PrintEx(0);
+    resume_panic(std::move(message));
+  }
+  return PendingError::from_exception(std::move(exception));
+}
+
+PendingError type_mismatch(PyObject* object, const char* expected) {
+  std::string message = "'";
+  if (object == Py_None) {
+    message += "None' is not";
+  } else {
+    message += qualified_name(Py_TYPE(object));
+    message += "' object is not";
+  }
+  message += " an instance of '";
+  message += expected;
+  message += "'";
+  return PendingError(PyExc_TypeError, std::move(message));
+}
+
+PyObject* panic_exception_type() {
+  if (panic_type_cell == nullptr) {
+    PyObject* type = PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", kPanicDoc,
+                                               PyExc_BaseException, nullptr);
+    if (type == nullptr) null_object_failure();
+    panic_type_cell = type;
+  }
+  return panic_type_cell;
+}
+
+void null_object_failure() {
+  if (PyErr_Occurred()) PyErr_WriteUnraisable(nullptr);
+  internal_failure("PyObject pointer is null");
+}
+
+PyObject* interned_name() {
+  static PyObject* cell = nullptr;
+  return intern(cell, "__name__");
+}
+PyObject* interned_all() {
+  static PyObject* cell = nullptr;
+  return intern(cell, "__all__");
+}
+PyObject* interned_add_note() {
+  static PyObject* cell = nullptr;
+  return intern(cell, "add_note");
+}
+
+Ref new_int_u128(u128 value) {
+  if ((value >> 64) == 0) return new_int_u64(static_cast<uint64_t>(value));
+  unsigned char little[16];
+  for (int i = 0; i < 16; ++i) little[i] = static_cast<unsigned char>(value >> (8 * i));
+#if PY_VERSION_HEX >= 0x030D0000
+  return checked(PyLong_FromUnsignedNativeBytes(
+      little, 16, Py_ASNATIVEBYTES_LITTLE_ENDIAN | Py_ASNATIVEBYTES_UNSIGNED_BUFFER));
+#else
+  return checked(_PyLong_FromByteArray(little, 16, /*little_endian=*/1, /*is_signed=*/0));
+#endif
+}
+
+Ref new_ascii(const char* text, size_t length) {
+  Ref result = checked(PyUnicode_New(static_cast<Py_ssize_t>(length), 127));
+  std::memcpy(PyUnicode_1BYTE_DATA(result.get()), text, length);
+  return result;
+}
+
+void raise_current_panic() noexcept {
+  std::string message;
+  try {
+    throw;
+  } catch (const Panic& panic) {
+    message = panic.message;
+  } catch (const std::bad_alloc&) {
+    message = "memory allocation failed";
+  } catch (...) {
+    message = "unknown internal failure";
+  }
+  // A failure while raising cannot be reported any more.
+  try {
+    PyObject* type = panic_exception_type();
+    Ref text(PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
+    if (!text) abort_at_boundary();
+    Ref args(PyTuple_Pack(1, text.get()));
+    if (!args) abort_at_boundary();
+    PyErr_SetObject(type, args.get());
+  } catch (...) {
+    abort_at_boundary();
+  }
+}
+
+}  // namespace vantor::py

@@ -1,0 +1,69 @@
+#include "module/uuid_type.hpp"
+
+#include <vector>
+
+namespace vantor::py {
+
+PyTypeObject* uuid_type_cell = nullptr;
+
+namespace {
+
+constexpr const char kUuidDoc[] =
+    "UUID(hex=None, bytes=None, bytes_le=None, fields=None, int=None, version=None)\n--\n\n";
+
+void uuid_dealloc(PyObject* self) noexcept {
+  PyTypeObject* type = Py_TYPE(self);
+  type->tp_free(self);
+  Py_DECREF(type);
+}
+
+}  // namespace
+
+Result<PyTypeObject*> create_uuid_type() {
+  if (uuid_type_cell != nullptr) return uuid_type_cell;
+  std::vector<PyType_Slot> slots = {
+      {Py_tp_doc, const_cast<char*>(kUuidDoc)},
+      {Py_tp_base, &PyBaseObject_Type},
+      {Py_tp_dealloc, reinterpret_cast<void*>(&uuid_dealloc)},
+  };
+  for (const PyType_Slot& slot : uuid_behaviour_slots()) slots.push_back(slot);
+  slots.push_back({0, nullptr});
+  PyType_Spec spec = {
+      "vantor.UUID", static_cast<int>(sizeof(UuidObject)), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE,
+      slots.data(),
+  };
+  PyObject* type = PyType_FromSpec(&spec);
+  if (type == nullptr) {
+    Ref cause = fetch_error().into_exception();
+    Ref error = std::move(PendingError(PyExc_RuntimeError, "An error occurred while initializing class UUID"))
+                    .into_exception();
+    PyException_SetCause(error.get(), cause.release());
+    return fail(PendingError::from_exception(std::move(error)));
+  }
+  // Two threads may both have built a type; the first one stored stays in use.
+  if (uuid_type_cell == nullptr)
+    uuid_type_cell = reinterpret_cast<PyTypeObject*>(type);
+  else
+    Py_DECREF(type);
+  return uuid_type_cell;
+}
+
+PyTypeObject* uuid_type_slow() {
+  Result<PyTypeObject*> type = create_uuid_type();
+  if (type) return *type;
+  std::move(type.error()).raise();
+  PyErr_WriteUnraisable(nullptr);
+  internal_failure("failed to create type object for `UUID`");
+}
+
+Result<Ref> wrap_uuid(PyTypeObject* type, const UuidValue& value) {
+  if (type == uuid_type()) return new_uuid(value);
+  // A subclass may add a dictionary, GC or slots of its own: allocate through object.__new__.
+  Ref empty = checked(PyTuple_New(0));
+  Ref object(PyBaseObject_Type.tp_new(type, empty.get(), nullptr));
+  if (!object) return fail_fetched();
+  reinterpret_cast<UuidObject*>(object.get())->value = value;
+  return object;
+}
+
+}  // namespace vantor::py
