@@ -160,6 +160,9 @@ PyObject* fastcall(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
   return guarded<PyObject*>(nullptr, [&] { return Body(self, args, PyVectorcall_NARGS(nargs), kwnames); });
 }
 
+// A fastcall entry as the PyCFunction that method tables store.
+#define VANTOR_FASTCALL(body) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&::vantor::py::fastcall<body>))
+
 template <auto Body>
 PyObject* getter(PyObject* self, void*) noexcept {
   return guarded<PyObject*>(nullptr, [&] { return Body(self); });

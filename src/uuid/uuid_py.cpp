@@ -260,8 +260,6 @@ Status uuid_setattro(PyObject*, PyObject* name, PyObject* assigned) {
 
 constexpr int kFactoryFlags = METH_FASTCALL | METH_KEYWORDS | METH_STATIC;
 
-#define VANTOR_FASTCALL(body) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&fastcall<body>))
-
 PyMethodDef uuid_methods[] = {
     {"set_version", VANTOR_FASTCALL(set_version), METH_FASTCALL | METH_KEYWORDS,
      "set_version($self, version)\n--\n\n"},
