@@ -1,0 +1,147 @@
+#include "random/sha1.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <utility>
+
+namespace vantor {
+namespace {
+
+inline uint32_t load_be32(const uint8_t* p) noexcept {
+  uint32_t x;
+  std::memcpy(&x, p, 4);
+  if constexpr (std::endian::native == std::endian::little) x = __builtin_bswap32(x);
+  return x;
+}
+
+inline void store_be32(uint8_t* p, uint32_t x) noexcept {
+  if constexpr (std::endian::native == std::endian::little) x = __builtin_bswap32(x);
+  std::memcpy(p, &x, 4);
+}
+
+// The message schedule is kept as a ring of 16 words: W[t] needs nothing older than W[t-16],
+// whose slot it takes.
+template <int t>
+inline void step(uint32_t a, uint32_t& b, uint32_t c, uint32_t d, uint32_t& e, uint32_t* w) noexcept {
+  uint32_t wt;
+  if constexpr (t < 16) {
+    wt = w[t];
+  } else {
+    wt = std::rotl(w[(t - 3) & 15] ^ w[(t - 8) & 15] ^ w[(t - 14) & 15] ^ w[t & 15], 1);
+    w[t & 15] = wt;
+  }
+  // Ch and Maj in forms with one operation fewer than FIPS 180-4's, same bits.
+  uint32_t f, k;
+  if constexpr (t < 20) {
+    f = d ^ (b & (c ^ d));
+    k = 0x5A827999u;
+  } else if constexpr (t < 40) {
+    f = b ^ c ^ d;
+    k = 0x6ED9EBA1u;
+  } else if constexpr (t < 60) {
+    f = (b & c) | (d & (b | c));
+    k = 0x8F1BBCDCu;
+  } else {
+    f = b ^ c ^ d;
+    k = 0xCA62C1D6u;
+  }
+  e += std::rotl(a, 5) + f + k + wt;
+  b = std::rotl(b, 30);
+}
+
+// Each step's new `a` lands in the variable of the old `e`; rotating the argument order instead
+// of moving five registers lets the 80 steps unroll into straight-line code with no copies.
+template <int j>
+inline void five_steps(uint32_t& a, uint32_t& b, uint32_t& c, uint32_t& d, uint32_t& e,
+                       uint32_t* w) noexcept {
+  step<5 * j>(a, b, c, d, e, w);
+  step<5 * j + 1>(e, a, b, c, d, w);
+  step<5 * j + 2>(d, e, a, b, c, w);
+  step<5 * j + 3>(c, d, e, a, b, w);
+  step<5 * j + 4>(b, c, d, e, a, w);
+}
+
+template <size_t... j>
+inline void all_steps(uint32_t& a, uint32_t& b, uint32_t& c, uint32_t& d, uint32_t& e, uint32_t* w,
+                      std::index_sequence<j...>) noexcept {
+  (five_steps<static_cast<int>(j)>(a, b, c, d, e, w), ...);
+}
+
+void compress(uint32_t* state, const uint8_t* blocks, size_t count) noexcept {
+  uint32_t a = state[0], b = state[1], c = state[2], d = state[3], e = state[4];
+  for (; count != 0; --count, blocks += Sha1::kBlockSize) {
+    uint32_t w[16];
+    for (int i = 0; i < 16; ++i) w[i] = load_be32(blocks + 4 * i);
+    const uint32_t a0 = a, b0 = b, c0 = c, d0 = d, e0 = e;
+    all_steps(a, b, c, d, e, w, std::make_index_sequence<16>{});
+    a += a0;
+    b += b0;
+    c += c0;
+    d += d0;
+    e += e0;
+  }
+  state[0] = a;
+  state[1] = b;
+  state[2] = c;
+  state[3] = d;
+  state[4] = e;
+}
+
+}  // namespace
+
+void Sha1::update(const uint8_t* data, size_t n) noexcept {
+  if (n == 0) return;
+  size_t used = static_cast<size_t>(length_ % kBlockSize);
+  length_ += n;
+  if (used != 0) {
+    size_t take = std::min(n, kBlockSize - used);
+    std::memcpy(buffer_.data() + used, data, take);
+    if (used + take < kBlockSize) return;
+    compress(state_.data(), buffer_.data(), 1);
+    data += take;
+    n -= take;
+  }
+  // Whole blocks are read where they lie; only a tail shorter than a block is copied.
+  size_t whole = n / kBlockSize;
+  if (whole != 0) {
+    compress(state_.data(), data, whole);
+    data += whole * kBlockSize;
+    n -= whole * kBlockSize;
+  }
+  if (n != 0) std::memcpy(buffer_.data(), data, n);
+}
+
+Sha1::Digest Sha1::finish() noexcept {
+  size_t used = static_cast<size_t>(length_ % kBlockSize);
+  buffer_[used++] = 0x80;
+  // The 8-byte length must end a block: when it no longer fits, padding spills into one more.
+  if (used > kBlockSize - 8) {
+    std::memset(buffer_.data() + used, 0, kBlockSize - used);
+    compress(state_.data(), buffer_.data(), 1);
+    used = 0;
+  }
+  std::memset(buffer_.data() + used, 0, kBlockSize - 8 - used);
+  const uint64_t bits = length_ << 3;
+  store_be32(buffer_.data() + kBlockSize - 8, static_cast<uint32_t>(bits >> 32));
+  store_be32(buffer_.data() + kBlockSize - 4, static_cast<uint32_t>(bits));
+  compress(state_.data(), buffer_.data(), 1);
+
+  Digest digest;
+  for (int i = 0; i < 5; ++i) store_be32(digest.data() + 4 * i, state_[i]);
+  reset();
+  return digest;
+}
+
+void Sha1::reset() noexcept {
+  state_ = {0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u, 0xC3D2E1F0u};
+  length_ = 0;
+}
+
+Sha1::Digest sha1(const uint8_t* data, size_t n) noexcept {
+  Sha1 hash;
+  hash.update(data, n);
+  return hash.finish();
+}
+
+}  // namespace vantor
