@@ -1,0 +1,39 @@
+// The ChaCha block function in its original layout, four blocks at a time.
+//
+// State: 16 32-bit words.
+//   words  0-3   "expand 32-byte k" as little-endian words
+//   words  4-11  the 256-bit key (key byte 0 is the lowest byte of word 4)
+//   words 12-13  a 64-bit block counter, word 12 low; it carries from word 12 into word 13
+//   words 14-15  a 64-bit nonce
+// Output words are the block words as numbers; written out little-endian they are the keystream.
+//
+// Each implementation lives in its own file so that only that file is compiled for its
+// instruction set. Keep this header free of inline code: an inline function instantiated in an
+// AVX2 file could be the copy the linker keeps for every other caller.
+#pragma once
+
+#include <cstdint>
+
+namespace vantor {
+
+inline constexpr uint32_t kChachaConstants[4] = {0x61707865, 0x3320646E, 0x79622D32, 0x6B206574};
+
+// Computes the four blocks with counters c, c+1, c+2, c+3 (c = state words 12-13, wrapping
+// modulo 2^64) into out[0..15], out[16..31], out[32..47], out[48..63]. `state` is not modified.
+// `rounds` is 8, 12 or 20 (a column round then a diagonal round, rounds/2 times).
+void chacha_blocks4_portable(const uint32_t state[16], uint32_t out[64], int rounds) noexcept;
+// 128-bit vectors holding one word of each of the four blocks.
+void chacha_blocks4_sse2(const uint32_t state[16], uint32_t out[64], int rounds) noexcept;
+// 256-bit vectors holding one row of two blocks. Only callable when simd_level() is avx2.
+void chacha_blocks4_avx2(const uint32_t state[16], uint32_t out[64], int rounds) noexcept;
+
+enum class SimdLevel : uint8_t { unknown = 0, sse2 = 1, avx2 = 2 };
+
+// The widest implementation this CPU and OS support; detected on first use, then cached.
+// Never returns unknown.
+SimdLevel simd_level() noexcept;
+
+// The fastest implementation for this machine.
+void chacha_blocks4(const uint32_t state[16], uint32_t out[64], int rounds) noexcept;
+
+}  // namespace vantor

@@ -1,0 +1,215 @@
+// The ChaCha block function: every implementation against the known answers of
+// tests/data/chacha.json (RFC 8439, draft-strombergson test vectors, long streams across the
+// 2^32 counter boundary), and the vector implementations against the portable one where the
+// block counter carries or wraps.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "random/chacha.hpp"
+#include "test_vectors.inc"
+
+namespace vantor {
+namespace {
+
+using BlocksFn = void (*)(const uint32_t*, uint32_t*, int) noexcept;
+
+struct Implementation {
+  const char* name;
+  BlocksFn fn;
+  bool needs_avx2;
+};
+
+const Implementation kPortable = {"portable", &chacha_blocks4_portable, false};
+const Implementation kVectorised[] = {
+    {"sse2", &chacha_blocks4_sse2, false},
+    {"avx2", &chacha_blocks4_avx2, true},
+    {"dispatch", &chacha_blocks4, false},
+};
+
+std::vector<uint8_t> from_hex(std::string_view hex) {
+  std::vector<uint8_t> out;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
+    out.push_back(static_cast<uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
+  }
+  return out;
+}
+
+std::string to_hex(const std::vector<uint8_t>& bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out;
+  for (uint8_t b : bytes) {
+    out += kDigits[b >> 4];
+    out += kDigits[b & 15];
+  }
+  return out;
+}
+
+uint32_t load_le32(const uint8_t* p) {
+  return p[0] | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
+
+struct State {
+  uint32_t words[16];
+
+  static State make(const uint8_t key[32], const uint8_t nonce[8], uint64_t counter) {
+    State s;
+    for (int i = 0; i < 4; ++i) s.words[i] = kChachaConstants[i];
+    for (int i = 0; i < 8; ++i) s.words[4 + i] = load_le32(key + 4 * i);
+    s.set_counter(counter);
+    s.words[14] = load_le32(nonce);
+    s.words[15] = load_le32(nonce + 4);
+    return s;
+  }
+  void set_counter(uint64_t counter) {
+    words[12] = static_cast<uint32_t>(counter);
+    words[13] = static_cast<uint32_t>(counter >> 32);
+  }
+  uint64_t counter() const { return words[12] | uint64_t{words[13]} << 32; }
+};
+
+// Four blocks computed into the middle of a larger array: the guard words on either side must
+// survive, and the input state must come back unchanged.
+struct Output {
+  static constexpr uint32_t kGuard = 0xA5A5A5A5;
+  uint32_t words[64 + 16];
+  uint32_t* blocks() { return words + 8; }
+};
+
+void run_checked(BlocksFn fn, const State& state, int rounds, uint32_t out[64]) {
+  Output buffer;
+  for (uint32_t& w : buffer.words) w = Output::kGuard;
+  State copy = state;
+  fn(copy.words, buffer.blocks(), rounds);
+  EXPECT_EQ(std::memcmp(copy.words, state.words, sizeof state.words), 0) << "state was modified";
+  for (int i = 0; i < 8; ++i) {
+    EXPECT_EQ(buffer.words[i], Output::kGuard) << "wrote before out[0]";
+    EXPECT_EQ(buffer.words[72 + i], Output::kGuard) << "wrote after out[63]";
+  }
+  std::memcpy(out, buffer.blocks(), 64 * sizeof(uint32_t));
+}
+
+// `nbytes` of keystream from the state's counter on, in groups of four blocks.
+std::vector<uint8_t> keystream(BlocksFn fn, State state, int rounds, size_t nbytes) {
+  std::vector<uint8_t> bytes;
+  while (bytes.size() < nbytes) {
+    uint32_t out[64];
+    run_checked(fn, state, rounds, out);
+    for (uint32_t w : out) {
+      for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<uint8_t>(w >> shift));
+    }
+    state.set_counter(state.counter() + 4);
+  }
+  bytes.resize(nbytes);
+  return bytes;
+}
+
+class ChachaImplementation : public testing::TestWithParam<Implementation> {
+ protected:
+  void SetUp() override {
+    if (GetParam().needs_avx2 && simd_level() != SimdLevel::avx2) GTEST_SKIP() << "no AVX2 here";
+  }
+};
+
+TEST_P(ChachaImplementation, ReproducesKnownKeystreams) {
+  for (const ChachaVector& v : kChachaVectors) {
+    SCOPED_TRACE(v.name);
+    const std::vector<uint8_t> key = from_hex(v.key_hex);
+    const std::vector<uint8_t> nonce = from_hex(v.nonce_hex);
+    ASSERT_EQ(key.size(), 32u);
+    ASSERT_EQ(nonce.size(), 8u);
+    const std::string expected = v.keystream_hex;
+    const State state = State::make(key.data(), nonce.data(), v.counter);
+    EXPECT_EQ(to_hex(keystream(GetParam().fn, state, v.rounds, expected.size() / 2)), expected);
+  }
+}
+
+// Counters where a group of four crosses 2^32 (word 12 carries into word 13) or 2^64 (the
+// counter wraps to 0), and their neighbours.
+const uint64_t kAwkwardCounters[] = {
+    0,          1,          0xFFFFFFFC, 0xFFFFFFFD,         0xFFFFFFFE,         0xFFFFFFFF,
+    0x100000000, 0x1FFFFFFFF, 0xFFFFFFFFFFFFFFFC, 0xFFFFFFFFFFFFFFFD, 0xFFFFFFFFFFFFFFFE,
+    0xFFFFFFFFFFFFFFFF,
+};
+const int kRounds[] = {8, 12, 20};
+
+std::vector<State> random_states() {
+  std::mt19937_64 gen(0x5EED);
+  std::vector<State> states;
+  for (int i = 0; i < 4; ++i) {
+    uint8_t key[32], nonce[8];
+    for (uint8_t& b : key) b = static_cast<uint8_t>(gen());
+    for (uint8_t& b : nonce) b = static_cast<uint8_t>(gen());
+    states.push_back(State::make(key, nonce, 0));
+  }
+  uint8_t ones[32], zeros[32] = {};
+  std::memset(ones, 0xFF, sizeof ones);
+  states.push_back(State::make(ones, ones, 0));
+  states.push_back(State::make(zeros, zeros, 0));
+  return states;
+}
+
+// Block i of a group must be block 0 of the group starting at counter + i. This pins down the
+// carry and the wraparound without trusting any other implementation.
+TEST_P(ChachaImplementation, BlockIOfAGroupIsBlockZeroAtCounterPlusI) {
+  for (State state : random_states()) {
+    for (uint64_t counter : kAwkwardCounters) {
+      for (int rounds : kRounds) {
+        SCOPED_TRACE(testing::Message() << "counter " << std::hex << counter << std::dec
+                                        << ", rounds " << rounds);
+        state.set_counter(counter);
+        uint32_t group[64];
+        run_checked(GetParam().fn, state, rounds, group);
+        for (uint64_t i = 1; i < 4; ++i) {
+          State shifted = state;
+          shifted.set_counter(counter + i);
+          uint32_t single[64];
+          run_checked(GetParam().fn, shifted, rounds, single);
+          EXPECT_EQ(std::memcmp(group + 16 * i, single, 16 * sizeof(uint32_t)), 0) << "block " << i;
+        }
+      }
+    }
+  }
+}
+
+std::string name_of(const testing::TestParamInfo<Implementation>& info) { return info.param.name; }
+
+INSTANTIATE_TEST_SUITE_P(Chacha, ChachaImplementation,
+                         testing::Values(kPortable, kVectorised[0], kVectorised[1], kVectorised[2]),
+                         name_of);
+
+// The vector implementations and the dispatcher, against the portable one.
+class ChachaVectorised : public ChachaImplementation {};
+
+TEST_P(ChachaVectorised, MatchesPortable) {
+  for (State state : random_states()) {
+    for (uint64_t counter : kAwkwardCounters) {
+      for (int rounds : kRounds) {
+        SCOPED_TRACE(testing::Message() << "counter " << std::hex << counter << std::dec
+                                        << ", rounds " << rounds);
+        state.set_counter(counter);
+        uint32_t expected[64], got[64];
+        chacha_blocks4_portable(state.words, expected, rounds);
+        run_checked(GetParam().fn, state, rounds, got);
+        for (int i = 0; i < 64; ++i) EXPECT_EQ(got[i], expected[i]) << "word " << i;
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Chacha, ChachaVectorised, testing::ValuesIn(kVectorised), name_of);
+
+TEST(ChachaSimdLevel, AgreesWithTheCompilersCpuCheckAndStaysTheSame) {
+  const SimdLevel level = simd_level();
+  EXPECT_EQ(level == SimdLevel::avx2, __builtin_cpu_supports("avx2") != 0);
+  EXPECT_EQ(level == SimdLevel::sse2, __builtin_cpu_supports("avx2") == 0);
+  EXPECT_EQ(simd_level(), level);
+}
+
+}  // namespace
+}  // namespace vantor
