@@ -9,14 +9,10 @@
 namespace vantor::py {
 namespace {
 
-constexpr int kFastcall = METH_FASTCALL | METH_KEYWORDS | METH_STATIC;
-constexpr int kNoargs = METH_NOARGS | METH_STATIC;
-
-#define VANTOR_FUNCTION_FASTCALL(body) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&fastcall<body>))
-
-// Every function is created with PyCMethod_New, which ignores METH_STATIC.
-PyMethodDef kFunctions[] = {
-    {nullptr, nullptr, 0, nullptr},
+PyMethodDef* const kFunctions[] = {
+    &uuid1_definition, &uuid3_definition, &uuid4_int_definition, &uuid4_definition,
+    &uuid5_definition, &uuid6_definition, &uuid7_definition, &uuid7_int_definition,
+    &uuid8_definition, &getnode_definition, &reseed_definition,
 };
 
 struct NamespaceConstant {
@@ -107,12 +103,12 @@ Status set_safe_uuid_unknown(PyObject* module) {
 
 Status exec_module(PyObject* module) {
   if (!PyModule_Check(module)) return fail(type_mismatch(module, "module"));
+  register_time_fork_handlers();
   VANTOR_CHECK(add_to_module(module, "__version__", new_str("1.0.0").get()));
   VANTOR_TRY(type, create_uuid_type());
   VANTOR_CHECK(add_to_module(module, "UUID", reinterpret_cast<PyObject*>(type)));
   VANTOR_CHECK(set_safe_uuid_unknown(module));
-  for (PyMethodDef* definition = kFunctions; definition->ml_name != nullptr; ++definition)
-    VANTOR_CHECK(add_function(module, definition));
+  for (PyMethodDef* definition : kFunctions) VANTOR_CHECK(add_function(module, definition));
   for (const NamespaceConstant& constant : kNamespaces)
     VANTOR_CHECK(add_uuid_constant(module, constant.name, UuidValue::from_bytes(constant.bytes.data())));
   for (const auto& [name, text] : kVariantTexts)

@@ -1,0 +1,65 @@
+#include "time/clock.hpp"
+
+#include <cerrno>
+#include <cstring>
+
+#include "module/panic.hpp"
+
+namespace vantor {
+
+namespace {
+
+constexpr int64_t kNanosPerSecond = 1'000'000'000;
+
+}  // namespace
+
+std::string ClockBeforeEpoch::describe() const {
+  std::string text = "SystemTimeError(" + std::to_string(seconds);
+  if (subsec_nanos != 0) {
+    char digits[10];
+    uint32_t rest = subsec_nanos;
+    for (int i = 8; i >= 0; --i) {
+      digits[i] = static_cast<char>('0' + rest % 10);
+      rest /= 10;
+    }
+    size_t length = 9;
+    while (digits[length - 1] == '0') --length;
+    text += '.';
+    text.append(digits, length);
+  }
+  text += "s)";
+  return text;
+}
+
+std::expected<Timestamp, ClockBeforeEpoch> timestamp_from_timespec(timespec reading) noexcept {
+  // 128 bits hold any tv_sec * 10^9 + tv_nsec, even at the extremes of time_t and long, so the
+  // sign of the whole reading decides, not the sign of one field.
+  __int128 total = static_cast<__int128>(reading.tv_sec) * kNanosPerSecond + reading.tv_nsec;
+  if (total >= 0) {
+    return Timestamp{static_cast<uint64_t>(total / kNanosPerSecond),
+                     static_cast<uint32_t>(total % kNanosPerSecond)};
+  }
+  unsigned __int128 distance = static_cast<unsigned __int128>(-total);
+  return std::unexpected(ClockBeforeEpoch{static_cast<uint64_t>(distance / kNanosPerSecond),
+                                          static_cast<uint32_t>(distance % kNanosPerSecond)});
+}
+
+std::expected<Timestamp, ClockBeforeEpoch> now_since_epoch() noexcept(false) {
+  timespec reading;
+  if (clock_gettime(CLOCK_REALTIME, &reading) != 0) {
+    int error = errno;
+    internal_failure(std::string("clock_gettime(CLOCK_REALTIME) failed: ") + std::strerror(error));
+  }
+  return timestamp_from_timespec(reading);
+}
+
+std::string clock_failure_message(const ClockBeforeEpoch& error) {
+  return "Getting elapsed time since UNIX_EPOCH. If this fails, we've somehow violated causality: " +
+         error.describe();
+}
+
+std::string clock_unwrap_failure_message(const ClockBeforeEpoch& error) {
+  return "called `Result::unwrap()` on an `Err` value: " + error.describe();
+}
+
+}  // namespace vantor

@@ -1,0 +1,106 @@
+// Time-based generation for Python: uuid1, uuid6, uuid7, _uuid7_int and getnode.
+#include <pthread.h>
+
+#include <mutex>
+
+#include "module/binding.hpp"
+#include "module/functions.hpp"
+#include "module/uuid_type.hpp"
+#include "random/thread_rng.hpp"
+#include "time/clock.hpp"
+#include "time/gregorian.hpp"
+#include "time/node.hpp"
+#include "time/v7.hpp"
+
+namespace vantor::py {
+namespace {
+
+uint32_t draw_u32() { return thread_rng().draw_u32(); }
+uint64_t draw_u64() { return thread_rng().draw_u64(); }
+
+constexpr std::string_view kGregorianNames[] = {"node", "clock_seq"};
+constexpr ArgumentSpec kUuid1Spec{"uuid1", nullptr, kGregorianNames, 0, {}};
+constexpr ArgumentSpec kUuid6Spec{"uuid6", nullptr, kGregorianNames, 0, {}};
+constexpr std::string_view kV7KeywordNames[] = {"nanoseconds"};
+constexpr ArgumentSpec kUuid7Spec{"uuid7", nullptr, {}, 0, kV7KeywordNames};
+constexpr ArgumentSpec kUuid7IntSpec{"_uuid7_int", nullptr, {}, 0, kV7KeywordNames};
+
+using PackGregorian = UuidValue (*)(uint64_t ticks, uint16_t clock_seq, uint64_t node) noexcept;
+
+template <const ArgumentSpec& Spec, PackGregorian Pack>
+Result<Ref> gregorian(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  Slots slots;
+  VANTOR_CHECK(bind_arguments(Spec, args, nargs, kwnames, slots));
+  VANTOR_TRY(given_node, convert_optional<to_u64>(slots[0], "node"));
+  VANTOR_TRY(given_clock_seq, convert_optional<to_u64>(slots[1], "clock_seq"));
+  uint64_t node = given_node ? *given_node : default_node(draw_u32);
+  uint16_t clock_seq;
+  Timestamp now;
+  if (given_clock_seq) {
+    auto reading = now_since_epoch();
+    if (!reading) [[unlikely]]
+      internal_failure(clock_unwrap_failure_message(reading.error()));
+    now = *reading;
+    clock_seq = static_cast<uint16_t>(*given_clock_seq);
+  } else {
+    // The sequence is seeded before the clock is read but advanced only once it has been read.
+    ClockSequenceContext& sequence = clock_sequence();
+    sequence.ensure_initialised(draw_u32);
+    auto reading = now_since_epoch();
+    if (!reading) [[unlikely]]
+      internal_failure(clock_failure_message(reading.error()));
+    now = *reading;
+    clock_seq = sequence.advance();
+  }
+  return new_uuid(Pack(gregorian_ticks(now.seconds, now.subsec_nanos), clock_seq, node));
+}
+
+// The value of a version-7 UUID: for a given time, or from the clock through the shared state.
+template <const ArgumentSpec& Spec>
+Result<UuidValue> v7_value(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  Slots slots;
+  VANTOR_CHECK(bind_arguments(Spec, args, nargs, kwnames, slots));
+  VANTOR_TRY(nanoseconds, convert_optional<to_u128>(slots[0], "nanoseconds"));
+  if (nanoseconds) return pack_v7(timestamp_from_nanoseconds(*nanoseconds), std::nullopt, thread_rng().draw_u128());
+  auto reading = now_since_epoch();
+  if (!reading) [[unlikely]]
+    internal_failure(clock_failure_message(reading.error()));
+  V7Step step = v7_context().step(*reading, draw_u64);
+  return pack_v7(step.timestamp, step.counter, thread_rng().draw_u128());
+}
+
+Result<Ref> uuid7(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  VANTOR_TRY(value, v7_value<kUuid7Spec>(args, nargs, kwnames));
+  return new_uuid(value);
+}
+
+Result<Ref> uuid7_int(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  VANTOR_TRY(value, v7_value<kUuid7IntSpec>(args, nargs, kwnames));
+  return new_int_u128(value.to_u128());
+}
+
+Result<Ref> getnode(PyObject*) { return new_int_u64(default_node(draw_u32)); }
+
+// A forked child must not repeat its parent's clock sequence or continue its v7 counter.
+void on_fork_child() noexcept {
+  clock_sequence().on_fork_child();
+  v7_context().on_fork_child();
+}
+
+}  // namespace
+
+void register_time_fork_handlers() {
+  static std::once_flag once;
+  std::call_once(once, [] { pthread_atfork(nullptr, nullptr, &on_fork_child); });
+}
+
+PyMethodDef uuid1_definition = {"uuid1", VANTOR_FASTCALL((gregorian<kUuid1Spec, &pack_v1>)), kFunctionFastcall,
+                                 "uuid1(node=None, clock_seq=None)\n--\n\n"};
+PyMethodDef uuid6_definition = {"uuid6", VANTOR_FASTCALL((gregorian<kUuid6Spec, &pack_v6>)), kFunctionFastcall,
+                                 "uuid6(node=None, clock_seq=None)\n--\n\n"};
+PyMethodDef uuid7_definition = {"uuid7", VANTOR_FASTCALL(uuid7), kFunctionFastcall, "uuid7(*, nanoseconds=None)\n--\n\n"};
+PyMethodDef uuid7_int_definition = {"_uuid7_int", VANTOR_FASTCALL(uuid7_int), kFunctionFastcall,
+                                     "_uuid7_int(*, nanoseconds=None)\n--\n\n"};
+PyMethodDef getnode_definition = {"getnode", &noargs<getnode>, kFunctionNoargs, "getnode()\n--\n\n"};
+
+}  // namespace vantor::py
