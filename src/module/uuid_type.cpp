@@ -41,8 +41,10 @@ Result<PyTypeObject*> create_uuid_type() {
     return fail(PendingError::from_exception(std::move(error)));
   }
   // Two threads may both have built a type; the first one stored stays in use.
-  if (uuid_type_cell == nullptr)
+  if (uuid_type_cell == nullptr) {
     uuid_type_cell = reinterpret_cast<PyTypeObject*>(type);
+    uuid_type_cell->tp_vectorcall = uuid_type_vectorcall();
+  }
   else
     Py_DECREF(type);
   return uuid_type_cell;

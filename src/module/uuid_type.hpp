@@ -50,5 +50,7 @@ inline Result<Ref> new_uuid(const UuidValue& value) {
 // The class's behaviour, defined beside the UUID protocol: the slots of the type spec other than
 // doc, base and deallocator (methods and getset tables included).
 std::span<const PyType_Slot> uuid_behaviour_slots();
+// The entry for calling the class itself, UUID(...), without building an argument tuple.
+vectorcallfunc uuid_type_vectorcall();
 
 }  // namespace vantor::py

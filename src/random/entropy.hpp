@@ -32,7 +32,8 @@ using GetrandomFn = ssize_t (*)(void* buf, size_t len, unsigned flags);
 // by a signal. Any other failure ends the read: there is no fallback source.
 std::optional<EntropyError> read_entropy_with(GetrandomFn fn, uint8_t* dst, size_t len) noexcept;
 
-// read_entropy_with(getrandom, ...): blocks until the kernel's pool is initialised, then never.
+// read_entropy_with(getrandom, ...). Without flags getrandom waits only while the kernel's pool
+// is not yet initialised (early boot), and reads of up to 256 bytes are never short.
 std::optional<EntropyError> read_os_entropy(uint8_t* dst, size_t len) noexcept;
 
 }  // namespace vantor

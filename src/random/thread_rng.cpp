@@ -73,7 +73,8 @@ void ThreadRng::refill() {
 // Hands out the n words that remain from position p on (fewer than n), then refills and takes
 // the rest from the start of the new buffer. The old words are copied out before the refill
 // overwrites them, and the position is only written after it: a failed refill leaves the
-// generator as it was, and the retried draw returns the same old words again.
+// generator as it was, and the retried draw takes the same old words, which the failed one
+// never handed out.
 void ThreadRng::take_across_refill(uint32_t* words, uint32_t n) {
   const uint32_t p = buffer_[0];
   const uint32_t old = kBufferWords - p;

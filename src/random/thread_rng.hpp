@@ -57,7 +57,7 @@ class alignas(64) ThreadRng {
   [[gnu::cold, gnu::noinline]] uint64_t draw_u64_slow();
   [[gnu::cold, gnu::noinline]] u128 draw_u128_slow();
   void take_across_refill(uint32_t* words, uint32_t n);
-  void refill();
+  [[gnu::cold, gnu::noinline]] void refill();
   void set_key(const uint8_t* key) noexcept;
   void set_block_counter(uint64_t counter) noexcept;
 

@@ -56,9 +56,9 @@ Status check_version(uint8_t version) {
   return {};
 }
 
-Result<Ref> uuid_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  Slots slots;
-  VANTOR_CHECK(bind_arguments(kNewSpec, args, kwargs, slots));
+// The constructor after binding: conversions in parameter order, then the one-input rule, then
+// the value, then the version.
+Result<UuidValue> constructed_value(const Slots& slots) {
   VANTOR_TRY(hex, convert_optional<to_text>(slots[0], "hex"));
   VANTOR_TRY(bytes, convert_optional<to_bytes_object>(slots[1], "bytes"));
   VANTOR_TRY(bytes_le, convert_optional<to_bytes_object>(slots[2], "bytes_le"));
@@ -75,12 +75,39 @@ Result<Ref> uuid_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
                             : bytes_le ? value_from_bytes(*bytes_le, true)
                             : fields   ? value_from_fields(*fields)
                                        : Result<UuidValue>(UuidValue::from_u128(*integer));
-  if (!value) return fail(std::move(value.error()));
+  if (!value) return value;
   if (version) {
     VANTOR_CHECK(check_version(*version));
     *value = apply_version(*value, *version);
   }
-  return wrap_uuid(type, *value);
+  return value;
+}
+
+Result<Ref> uuid_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  Slots slots;
+  VANTOR_CHECK(bind_arguments(kNewSpec, args, kwargs, slots));
+  VANTOR_TRY(value, constructed_value(slots));
+  return wrap_uuid(type, value);
+}
+
+// Calling the class itself skips the argument tuple and dict of tp_new; it behaves exactly like
+// __new__ (UUID has no __init__ of its own). A subclass, should it inherit this entry, takes the
+// interpreter's ordinary path so that its own __init__ runs.
+Result<Ref> uuid_call(PyObject* type, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+  Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+  if (reinterpret_cast<PyTypeObject*>(type) != uuid_type()) [[unlikely]] {
+    Ref result(_PyObject_MakeTpCall(PyThreadState_Get(), type, args, nargs, kwnames));
+    if (!result) return fail_fetched();
+    return result;
+  }
+  Slots slots;
+  VANTOR_CHECK(bind_arguments(kNewSpec, args, nargs, kwnames, slots));
+  VANTOR_TRY(value, constructed_value(slots));
+  return new_uuid(value);
+}
+
+PyObject* uuid_vectorcall(PyObject* type, PyObject* const* args, size_t nargsf, PyObject* kwnames) noexcept {
+  return guarded<PyObject*>(nullptr, [&] { return uuid_call(type, args, nargsf, kwnames); });
 }
 
 Result<Ref> from_hex(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -313,5 +340,7 @@ const PyType_Slot kBehaviourSlots[] = {
 }  // namespace
 
 std::span<const PyType_Slot> uuid_behaviour_slots() { return kBehaviourSlots; }
+
+vectorcallfunc uuid_type_vectorcall() { return &uuid_vectorcall; }
 
 }  // namespace vantor::py
