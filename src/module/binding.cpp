@@ -205,7 +205,27 @@ Result<uint64_t> to_u64(PyObject* object) {
   return static_cast<uint64_t>(value);
 }
 
+#if PYLONG_BITS_IN_DIGIT == 30
+// An exact, non-negative int of at most 128 bits, read straight from its 30-bit digits. Anything
+// else takes the general path, which also raises the interpreter's errors.
+std::optional<u128> exact_int_u128(PyObject* object) {
+  if (!PyLong_CheckExact(object)) return std::nullopt;
+  const auto& value = reinterpret_cast<PyLongObject*>(object)->long_value;
+  constexpr uintptr_t kSignMask = 3, kNegative = 2, kNonSizeBits = 3;
+  if ((value.lv_tag & kSignMask) == kNegative) return std::nullopt;
+  size_t count = value.lv_tag >> kNonSizeBits;
+  if (count > 5 || (count == 5 && (value.ob_digit[4] >> 8) != 0)) return std::nullopt;
+  u128 result = 0;
+  for (size_t i = count; i-- > 0;) result = (result << PyLong_SHIFT) | value.ob_digit[i];
+  return result;
+}
+#else
+std::optional<u128> exact_int_u128(PyObject*) { return std::nullopt; }
+#endif
+
 Result<u128> to_u128(PyObject* object) {
+  if (std::optional<u128> fast = exact_int_u128(object)) [[likely]]
+    return *fast;
   Ref index(PyNumber_Index(object));
   if (!index) [[unlikely]]
     return fail_fetched();
