@@ -90,16 +90,28 @@ Result<Ref> uuid_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return wrap_uuid(type, value);
 }
 
+// The interpreter's ordinary class call (type.__call__), from vectorcall arguments.
+[[gnu::cold]] Result<Ref> call_through_type(PyObject* type, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  Ref positional = checked(PyTuple_New(nargs));
+  for (Py_ssize_t i = 0; i < nargs; ++i) PyTuple_SET_ITEM(positional.get(), i, Py_NewRef(args[i]));
+  Ref keywords;
+  if (kwnames != nullptr && PyTuple_GET_SIZE(kwnames) > 0) {
+    keywords = checked(PyDict_New());
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(kwnames); ++i)
+      if (PyDict_SetItem(keywords.get(), PyTuple_GET_ITEM(kwnames, i), args[nargs + i]) < 0) return fail_fetched();
+  }
+  Ref result(PyType_Type.tp_call(type, positional.get(), keywords.get()));
+  if (!result) return fail_fetched();
+  return result;
+}
+
 // Calling the class itself skips the argument tuple and dict of tp_new; it behaves exactly like
 // __new__ (UUID has no __init__ of its own). A subclass, should it inherit this entry, takes the
 // interpreter's ordinary path so that its own __init__ runs.
 Result<Ref> uuid_call(PyObject* type, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
   Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
-  if (reinterpret_cast<PyTypeObject*>(type) != uuid_type()) [[unlikely]] {
-    Ref result(_PyObject_MakeTpCall(PyThreadState_Get(), type, args, nargs, kwnames));
-    if (!result) return fail_fetched();
-    return result;
-  }
+  if (reinterpret_cast<PyTypeObject*>(type) != uuid_type()) [[unlikely]]
+    return call_through_type(type, args, nargs, kwnames);
   Slots slots;
   VANTOR_CHECK(bind_arguments(kNewSpec, args, nargs, kwnames, slots));
   VANTOR_TRY(value, constructed_value(slots));
