@@ -9,5 +9,7 @@ cmake -S "$ROOT" -B "$ROOT/build/cpp" -G Ninja -DVANTOR_BUILD_MODULE=OFF -DVANTO
 cmake --build "$ROOT/build/cpp"
 "$ROOT/build/cpp/vantor_core_tests" --gtest_brief=1
 
+PYTHON="$VENV_PYTHON" bash "$ROOT/scripts/typecheck.sh"
+
 cd "$ROOT/tests/python"
 "$VENV_PYTHON" -m pytest -q -p no:cacheprovider "$ROOT/tests/python" "$@"

@@ -1,0 +1,153 @@
+"""Command line: `python -m vantor`, with the options of the standard library's `python -m uuid`.
+
+    python -m vantor                          one random (version 4) UUID
+    python -m vantor -u uuid7 -C 1000         a thousand time-ordered UUIDs, one per line
+    python -m vantor -u uuid5 -n @dns -N example.org
+"""
+from __future__ import annotations
+
+import argparse
+import os
+import sys
+from collections.abc import Callable, Iterator, Sequence
+from itertools import repeat
+
+from vantor import (
+    NAMESPACE_DNS,
+    NAMESPACE_OID,
+    NAMESPACE_URL,
+    NAMESPACE_X500,
+    UUID,
+    uuid1,
+    uuid3,
+    uuid4,
+    uuid5,
+    uuid6,
+    uuid7,
+    uuid8,
+)
+
+GENERATORS: dict[str, Callable[[], UUID]] = {
+    "uuid1": uuid1,
+    "uuid4": uuid4,
+    "uuid6": uuid6,
+    "uuid7": uuid7,
+    "uuid8": uuid8,
+}
+NAME_BASED: dict[str, Callable[[UUID, bytes], UUID]] = {"uuid3": uuid3, "uuid5": uuid5}
+NAMESPACES = {
+    "@dns": NAMESPACE_DNS,
+    "@url": NAMESPACE_URL,
+    "@oid": NAMESPACE_OID,
+    "@x500": NAMESPACE_X500,
+}
+CHOICES = ["uuid1", "uuid3", "uuid4", "uuid5", "uuid6", "uuid7", "uuid8"]
+
+# Lines are written in chunks of this many: large enough that the cost of each write and of
+# each join is spread thin, small enough (about 600 KB of text) to stay cheap in memory.
+BATCH = 16384
+
+
+def build_parser() -> argparse.ArgumentParser:
+    parser = argparse.ArgumentParser(
+        prog="python -m vantor",
+        description="Generate a UUID using the selected UUID function.",
+    )
+    parser.add_argument(
+        "-u", "--uuid", choices=CHOICES, default="uuid4", help="function to generate the UUID (default: %(default)s)"
+    )
+    parser.add_argument(
+        "-n",
+        "--namespace",
+        metavar="NAMESPACE",
+        help="uuid3/uuid5 only: a UUID, or a well-known predefined UUID addressed by "
+        "namespace name: " + ", ".join(NAMESPACES),
+    )
+    parser.add_argument(
+        "-N", "--name", help="uuid3/uuid5 only: name used as part of generating the UUID"
+    )
+    parser.add_argument(
+        "-C", "--count", metavar="NUM", type=int, default=1, help="generate NUM fresh UUIDs, one per line (default: %(default)s)"
+    )
+    return parser
+
+
+def _name_octets(name: str) -> bytes:
+    try:
+        return name.encode("utf-8")
+    except UnicodeEncodeError:
+        # An argument that is not valid in the locale's encoding reaches Python with its
+        # undecodable bytes kept as lone surrogates; hash the bytes that were actually typed.
+        return os.fsencode(name)
+
+
+def _repeated_chunks(line: str, count: int) -> Iterator[str]:
+    # A name-based UUID is the same on every line: format it once and repeat the text.
+    full, rest = divmod(count, BATCH)
+    if full:
+        chunk = line * BATCH
+        for _ in range(full):
+            yield chunk
+    if rest:
+        yield line * rest
+
+
+def _generated_chunks(generate: Callable[[], UUID], count: int) -> Iterator[str]:
+    to_text = UUID.__str__
+    while count > 0:
+        n = min(count, BATCH)
+        count -= n
+        # The list is built first so that the generator runs in one tight loop; joining a
+        # list is also faster than joining an iterator of unknown length.
+        yield "\n".join(map(to_text, [generate() for _ in repeat(None, n)])) + "\n"
+
+
+def main(argv: Sequence[str] | None = None) -> None:
+    parser = build_parser()
+    args = parser.parse_args(argv)
+    count: int = args.count
+    if count < 0:
+        parser.error(f"argument -C/--count: must not be negative: {count}")
+
+    if args.uuid in NAME_BASED:
+        if not args.namespace or not args.name:
+            parser.error(
+                "Incorrect number of arguments. "
+                f"{args.uuid} requires a namespace and a name. "
+                "Run 'python -m vantor -h' for more information."
+            )
+        namespace = NAMESPACES.get(args.namespace)
+        if namespace is None:
+            try:
+                namespace = UUID(args.namespace)
+            except ValueError:
+                parser.error(
+                    f"argument -n/--namespace: not a UUID nor one of "
+                    f"{', '.join(NAMESPACES)}: {args.namespace!r}"
+                )
+        value = NAME_BASED[args.uuid](namespace, _name_octets(args.name))
+        chunks = _repeated_chunks(f"{value}\n", count)
+    else:
+        chunks = _generated_chunks(GENERATORS[args.uuid], count)
+
+    write = sys.stdout.write
+    for chunk in chunks:
+        write(chunk)
+    sys.stdout.flush()
+
+
+def run() -> None:
+    try:
+        main()
+    except BrokenPipeError:
+        # The reader went away (e.g. `| head`): stop without a traceback. Standard output is
+        # pointed at the null device so that the flush at interpreter exit cannot fail again.
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, sys.stdout.fileno())
+        sys.exit(1)
+    except KeyboardInterrupt:
+        sys.exit(130)
+
+
+if __name__ == "__main__":
+    run()
