@@ -139,11 +139,12 @@ Result<Ref> uuid8(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
   VANTOR_TRY(a, convert_optional<to_u64>(slots[0], "a"));
   VANTOR_TRY(b, convert_optional<to_u64>(slots[1], "b"));
   VANTOR_TRY(c, convert_optional<to_u64>(slots[2], "c"));
-  // Missing fields are drawn only after every given one converted, in the order a, b, c.
-  ThreadRng& rng = thread_rng();
-  uint64_t a_bits = a ? *a : rng.draw_u64();
-  uint64_t b_bits = b ? *b : rng.draw_u64();
-  uint64_t c_bits = c ? *c : rng.draw_u64();
+  // Missing fields are drawn only after every given one converted, in the order a, b, c; with
+  // all three given the generator is not touched.
+  auto field = [](const std::optional<uint64_t>& given) { return given ? *given : thread_rng().draw_u64(); };
+  uint64_t a_bits = field(a);
+  uint64_t b_bits = field(b);
+  uint64_t c_bits = field(c);
   uint64_t high = ((a_bits & 0xFFFF'FFFF'FFFFULL) << 16) | (b_bits & 0x0FFF);
   return new_uuid(apply_version(UuidValue::from_halves(high, c_bits), 8));
 }
