@@ -181,6 +181,19 @@ def test_reseed_failure_after_the_generator_exists_raises_oserror(tmp_path, scri
     assert_uuid4(results["draw_after"])
 
 
+def test_uuid8_with_every_field_given_needs_no_entropy(tmp_path):
+    results = run_child(
+        tmp_path,
+        """
+        arm("errno=5:*")
+        results["given"] = in_new_thread(vantor.uuid8, 1, 2, 3)
+        results["drawn"] = in_new_thread(vantor.uuid8, 1, 2)
+        """,
+    )
+    assert results["given"] == {"value": "00000000-0001-8002-8000-000000000003"}
+    assert_panic(results["drawn"], "could not initialize ThreadRng: " + EIO)
+
+
 def test_panic_exception_class(tmp_path):
     results = run_child(
         tmp_path,
