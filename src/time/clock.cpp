@@ -32,6 +32,9 @@ std::string ClockBeforeEpoch::describe() const {
 }
 
 std::expected<Timestamp, ClockBeforeEpoch> timestamp_from_timespec(timespec reading) noexcept {
+  // The clock's own normal form after 1970 needs no arithmetic (and no 128-bit division).
+  if (reading.tv_sec >= 0 && reading.tv_nsec >= 0 && reading.tv_nsec < kNanosPerSecond) [[likely]]
+    return Timestamp{static_cast<uint64_t>(reading.tv_sec), static_cast<uint32_t>(reading.tv_nsec)};
   // 128 bits hold any tv_sec * 10^9 + tv_nsec, even at the extremes of time_t and long, so the
   // sign of the whole reading decides, not the sign of one field.
   __int128 total = static_cast<__int128>(reading.tv_sec) * kNanosPerSecond + reading.tv_nsec;
