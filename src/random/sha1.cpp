@@ -1,9 +1,14 @@
 #include "random/sha1.hpp"
 
+#include <cpuid.h>
+
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstring>
 #include <utility>
+
+#include "random/sha1_blocks.hpp"
 
 namespace vantor {
 namespace {
@@ -68,7 +73,29 @@ inline void all_steps(uint32_t& a, uint32_t& b, uint32_t& c, uint32_t& d, uint32
   (five_steps<static_cast<int>(j)>(a, b, c, d, e, w), ...);
 }
 
-void compress(uint32_t* state, const uint8_t* blocks, size_t count) noexcept {
+// CPUID leaf 1, ECX.
+constexpr unsigned kLeaf1EcxSsse3 = 1u << 9;   // PSHUFB: byte order of the message words
+constexpr unsigned kLeaf1EcxSse41 = 1u << 19;  // PEXTRD: reading E back out of its vector
+// CPUID leaf 7, subleaf 0, EBX.
+constexpr unsigned kLeaf7EbxSha = 1u << 29;
+
+// Threads racing on the first call all compute the same answer, so a plain relaxed store is
+// enough: whoever loses the race writes the same value again.
+std::atomic<uint8_t> cached_path{static_cast<uint8_t>(Sha1Path::detect)};
+
+// Every block goes through here; after the first call it costs one load and a well-predicted
+// branch.
+inline void compress(uint32_t state[5], const uint8_t* blocks, size_t count) noexcept {
+  if (sha1_path() == Sha1Path::shani) {
+    sha1_compress_shani(state, blocks, count);
+  } else {
+    sha1_compress_portable(state, blocks, count);
+  }
+}
+
+}  // namespace
+
+void sha1_compress_portable(uint32_t state[5], const uint8_t* blocks, size_t count) noexcept {
   uint32_t a = state[0], b = state[1], c = state[2], d = state[3], e = state[4];
   for (; count != 0; --count, blocks += Sha1::kBlockSize) {
     uint32_t w[16];
@@ -88,7 +115,27 @@ void compress(uint32_t* state, const uint8_t* blocks, size_t count) noexcept {
   state[4] = e;
 }
 
-}  // namespace
+bool sha1_cpu_has_shani() noexcept {
+  unsigned eax, ebx, ecx, edx;
+  if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
+  constexpr unsigned leaf1_needed = kLeaf1EcxSsse3 | kLeaf1EcxSse41;
+  if ((ecx & leaf1_needed) != leaf1_needed) return false;
+  if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx)) return false;
+  return (ebx & kLeaf7EbxSha) != 0;
+}
+
+Sha1Path sha1_path() noexcept {
+  auto path = static_cast<Sha1Path>(cached_path.load(std::memory_order_relaxed));
+  if (path == Sha1Path::detect) [[unlikely]] {
+    path = sha1_cpu_has_shani() ? Sha1Path::shani : Sha1Path::portable;
+    cached_path.store(static_cast<uint8_t>(path), std::memory_order_relaxed);
+  }
+  return path;
+}
+
+void sha1_set_path_for_testing(Sha1Path path) noexcept {
+  cached_path.store(static_cast<uint8_t>(path), std::memory_order_relaxed);
+}
 
 void Sha1::update(const uint8_t* data, size_t n) noexcept {
   if (n == 0) return;

@@ -7,13 +7,17 @@
 #include <array>
 #include <cctype>
 #include <cstdint>
+#include <fstream>
+#include <random>
 #include <span>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "random/md5.hpp"
 #include "random/sha1.hpp"
+#include "random/sha1_blocks.hpp"
 #include "test_vectors.inc"
 
 namespace vantor {
@@ -82,6 +86,28 @@ TEST_P(HashKnownAnswerTest, Sha1) {
   expect_digests<Sha1>(GetParam(), GetParam().sha1_hex, &sha1);
 }
 
+// Makes Sha1 use one compression for the life of a scope, then lets it detect the CPU again.
+class ForcedSha1Path {
+ public:
+  explicit ForcedSha1Path(Sha1Path path) { sha1_set_path_for_testing(path); }
+  ~ForcedSha1Path() { sha1_set_path_for_testing(Sha1Path::detect); }
+  ForcedSha1Path(const ForcedSha1Path&) = delete;
+  ForcedSha1Path& operator=(const ForcedSha1Path&) = delete;
+};
+
+// The test above goes through whichever compression this machine picks; these pin each one,
+// so the other is not left untested here.
+TEST_P(HashKnownAnswerTest, Sha1PortableCompression) {
+  ForcedSha1Path forced(Sha1Path::portable);
+  expect_digests<Sha1>(GetParam(), GetParam().sha1_hex, &sha1);
+}
+
+TEST_P(HashKnownAnswerTest, Sha1ShaniCompression) {
+  if (!sha1_cpu_has_shani()) GTEST_SKIP() << "no SHA extensions here";
+  ForcedSha1Path forced(Sha1Path::shani);
+  expect_digests<Sha1>(GetParam(), GetParam().sha1_hex, &sha1);
+}
+
 INSTANTIATE_TEST_SUITE_P(Hash, HashKnownAnswerTest, ::testing::ValuesIn(kHashVectors),
                          [](const ::testing::TestParamInfo<HashVector>& info) {
                            std::string name = info.param.name;
@@ -110,6 +136,111 @@ TEST(HashSplitTest, EverySplitPointOfATwoBlockMessageGivesTheOneShotDigest) {
       EXPECT_EQ(s.finish(), sha1_whole) << "length " << length << " split " << split;
     }
   }
+}
+
+// The two compressions must agree on every input, not only on those the known answers reach:
+// chaining values that no real message produces, blocks of extreme words, several blocks at
+// once, and blocks at every alignment.
+using State = std::array<uint32_t, 5>;
+
+State compressed(void (*compress)(uint32_t*, const uint8_t*, size_t) noexcept, State state,
+                 const uint8_t* blocks, size_t count) {
+  compress(state.data(), blocks, count);
+  return state;
+}
+
+class Sha1ShaniTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!sha1_cpu_has_shani()) GTEST_SKIP() << "no SHA extensions here";
+  }
+};
+
+TEST_F(Sha1ShaniTest, MatchesPortableOnRandomStatesAndBlocks) {
+  std::mt19937_64 rng(20240611);
+  std::vector<uint8_t> blocks(8 * Sha1::kBlockSize + 16);
+  for (int round = 0; round < 20000; ++round) {
+    State state;
+    for (uint32_t& word : state) word = static_cast<uint32_t>(rng());
+    for (uint8_t& byte : blocks) byte = static_cast<uint8_t>(rng());
+    const size_t count = 1 + rng() % 8;
+    const size_t offset = rng() % 16;  // unaligned loads must read the same bytes
+    const uint8_t* at = blocks.data() + offset;
+    ASSERT_EQ(compressed(&sha1_compress_shani, state, at, count),
+              compressed(&sha1_compress_portable, state, at, count))
+        << "round " << round << ", " << count << " blocks at offset " << offset;
+  }
+}
+
+// Words whose bits are all equal, or alternate, or sit only at the ends, make carries and
+// rotations in the wrong lane or by the wrong amount show up where random data may average
+// them out.
+TEST_F(Sha1ShaniTest, MatchesPortableOnExtremeStatesAndBlocks) {
+  const std::vector<uint32_t> kWords = {0x00000000u, 0xFFFFFFFFu, 0x80000000u, 0x00000001u,
+                                        0xAAAAAAAAu, 0x55555555u, 0x7FFFFFFFu, 0x01234567u};
+  const std::vector<uint8_t> kBytes = {0x00, 0xFF, 0x80, 0x01, 0xAA};
+  for (uint32_t word : kWords) {
+    const State state = {word, word, word, word, word};
+    const State initial = {0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u, 0xC3D2E1F0u};
+    for (uint8_t byte : kBytes) {
+      const std::vector<uint8_t> block(Sha1::kBlockSize, byte);
+      for (const State& s : {state, initial}) {
+        EXPECT_EQ(compressed(&sha1_compress_shani, s, block.data(), 1),
+                  compressed(&sha1_compress_portable, s, block.data(), 1))
+            << std::hex << "state word " << s[0] << ", block byte " << int{byte};
+      }
+    }
+    // One set bit in each position of the block: every message word and every byte lane of
+    // the byte-order shuffle is exercised alone.
+    for (size_t bit = 0; bit < 8 * Sha1::kBlockSize; ++bit) {
+      std::vector<uint8_t> block(Sha1::kBlockSize, 0);
+      block[bit / 8] = static_cast<uint8_t>(1u << (bit % 8));
+      ASSERT_EQ(compressed(&sha1_compress_shani, state, block.data(), 1),
+                compressed(&sha1_compress_portable, state, block.data(), 1))
+          << std::hex << "state word " << word << std::dec << ", bit " << bit;
+    }
+  }
+}
+
+// Compressing many blocks in one call must equal compressing them one call at a time: the
+// state carried from block to block inside the loop is the same as the one stored and loaded.
+TEST_F(Sha1ShaniTest, ManyBlocksInOneCallMatchOneAtATime) {
+  std::mt19937_64 rng(7);
+  std::vector<uint8_t> blocks(100 * Sha1::kBlockSize);
+  for (uint8_t& byte : blocks) byte = static_cast<uint8_t>(rng());
+  for (size_t count : {0, 1, 2, 3, 17, 100}) {
+    const State initial = {0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u, 0xC3D2E1F0u};
+    State stepwise = initial;
+    for (size_t i = 0; i < count; ++i) {
+      const uint8_t* block = blocks.data() + i * Sha1::kBlockSize;
+      stepwise = compressed(&sha1_compress_portable, stepwise, block, 1);
+    }
+    EXPECT_EQ(compressed(&sha1_compress_shani, initial, blocks.data(), count), stepwise)
+        << count << " blocks";
+    EXPECT_EQ(compressed(&sha1_compress_portable, initial, blocks.data(), count), stepwise)
+        << count << " blocks";
+  }
+}
+
+// Detection read against the kernel's own reading of CPUID: a wrong bit would silently leave
+// every hash on the slow path, or fault on a CPU that lacks the instructions.
+TEST(Sha1DispatchTest, DetectionAgreesWithTheKernel) {
+  std::ifstream cpuinfo("/proc/cpuinfo");
+  std::string line;
+  while (std::getline(cpuinfo, line) && line.rfind("flags", 0) != 0) {
+  }
+  if (line.rfind("flags", 0) != 0) GTEST_SKIP() << "no CPU flags in /proc/cpuinfo";
+  std::istringstream words(line.substr(line.find(':') + 1));
+  bool sha = false, sse41 = false, ssse3 = false;
+  for (std::string flag; words >> flag;) {
+    sha |= flag == "sha_ni";
+    sse41 |= flag == "sse4_1";
+    ssse3 |= flag == "ssse3";
+  }
+  const bool expected = sha && sse41 && ssse3;
+  EXPECT_EQ(sha1_cpu_has_shani(), expected);
+  sha1_set_path_for_testing(Sha1Path::detect);
+  EXPECT_EQ(sha1_path(), expected ? Sha1Path::shani : Sha1Path::portable);
 }
 
 }  // namespace
