@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Prepares this checkout on a fresh machine: system packages (GoogleTest), a virtual environment
-# for the chosen Python (3.12 unless PYTHON is given) and vantor built and installed into it.
+# for the chosen Python and vantor built and installed into it. The interpreter is $PYTHON if
+# given, else pyenv's or PATH's python$PYTHON_VERSION (default 3.12).
 # Sourced by the other scripts; afterwards $VENV_PYTHON is the environment's interpreter.
 set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -8,12 +9,17 @@ cd "$ROOT"
 
 find_python() {
   if [ -n "${PYTHON:-}" ]; then echo "$PYTHON"; return; fi
+  local want=${PYTHON_VERSION:-3.12}
   if command -v pyenv >/dev/null 2>&1; then
     local v
-    v=$(pyenv versions --bare 2>/dev/null | grep -E '^3\.12(\.|$)' | tail -n 1 || true)
-    if [ -n "$v" ]; then echo "$(pyenv root)/versions/$v/bin/python3.12"; return; fi
+    v=$(pyenv versions --bare 2>/dev/null | grep -E "^${want//./\\.}(\.|\$)" | tail -n 1 || true)
+    if [ -n "$v" ]; then echo "$(pyenv root)/versions/$v/bin/python$want"; return; fi
   fi
-  command -v python3.12 || { echo "no Python 3.12 found; set PYTHON=/path/to/python" >&2; exit 1; }
+  local candidate
+  for candidate in "${PYENV_ROOT:-$HOME/.pyenv}"/versions/"$want"*/bin/python"$want"; do
+    if [ -x "$candidate" ]; then echo "$candidate"; return; fi
+  done
+  command -v "python$want" || { echo "no Python $want found; set PYTHON=/path/to/python" >&2; exit 1; }
 }
 
 need_apt=()
