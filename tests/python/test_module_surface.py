@@ -1,4 +1,5 @@
 """What the extension module and the package offer, and the shape of the UUID class."""
+import importlib.util
 import inspect
 import sys
 import types
@@ -13,11 +14,20 @@ from vantor import UUID
 
 MODULES = [pytest.param(_vantor, id="_vantor"), pytest.param(vantor, id="vantor")]
 
-# `__all__` without the generator functions. Those join the list as one block right after
-# 'UUID' (eleven of them, for 23 names in all), so this list stays valid when they land.
-NON_FUNCTION_NAMES = [
+ALL = [
     "__version__",
     "UUID",
+    "uuid1",
+    "uuid3",
+    "_uuid4_int",
+    "uuid4",
+    "uuid5",
+    "uuid6",
+    "uuid7",
+    "_uuid7_int",
+    "uuid8",
+    "getnode",
+    "reseed",
     "NAMESPACE_DNS",
     "NAMESPACE_URL",
     "NAMESPACE_OID",
@@ -30,9 +40,19 @@ NON_FUNCTION_NAMES = [
     "MAX",
 ]
 
-
-def _is_function(module, name):
-    return isinstance(getattr(module, name), (types.BuiltinFunctionType, types.FunctionType))
+FUNCTION_SIGNATURES = {
+    "uuid1": "(node=None, clock_seq=None)",
+    "uuid3": "(namespace, name)",
+    "_uuid4_int": "()",
+    "uuid4": "()",
+    "uuid5": "(namespace, name)",
+    "uuid6": "(node=None, clock_seq=None)",
+    "uuid7": "(*, nanoseconds=None)",
+    "_uuid7_int": "(*, nanoseconds=None)",
+    "uuid8": "(a=None, b=None, c=None)",
+    "getnode": "()",
+    "reseed": "()",
+}
 
 
 @pytest.mark.parametrize("module", MODULES)
@@ -45,12 +65,64 @@ def test_extension_module_docstring_is_empty():
 
 
 @pytest.mark.parametrize("module", MODULES)
-def test_all_lists_the_names_with_functions_in_one_block_after_uuid(module):
-    names = list(module.__all__)
-    assert [n for n in names if not _is_function(module, n)] == NON_FUNCTION_NAMES
-    functions = [n for n in names if _is_function(module, n)]
-    assert names[2 : 2 + len(functions)] == functions
-    assert len(set(names)) == len(names)
+def test_all_is_exactly_the_public_names_in_order(module):
+    assert type(module.__all__) is list
+    assert module.__all__ == ALL
+
+
+def test_module_entries_are_added_in_the_order_of_all():
+    # Whatever the import machinery puts in first, the module's own entries follow in this order.
+    own = [name for name in vars(_vantor) if name == "__all__" or name in ALL]
+    assert own == ["__all__", *ALL]
+    rest = [name for name in vars(_vantor) if name not in own]
+    assert all(name.startswith("__") and name.endswith("__") for name in rest), rest
+
+
+@pytest.mark.parametrize(("name", "signature"), FUNCTION_SIGNATURES.items())
+def test_function_attributes(name, signature):
+    function = getattr(_vantor, name)
+    assert type(function) is types.BuiltinFunctionType
+    assert function.__text_signature__ == signature
+    assert str(inspect.signature(function)) == signature
+    assert function.__name__ == name
+    assert function.__qualname__ == name
+    assert function.__doc__ is None
+    assert function.__module__ == "_vantor"
+    assert function.__self__ is _vantor
+
+
+@pytest.mark.parametrize(
+    ("name", "signature"),
+    [
+        ("set_version", "($self, version)"),
+        ("__deepcopy__", "($self, _memo)"),
+        ("__getnewargs__", "($self)"),
+        ("from_hex", "(hex)"),
+        ("from_int", "(int)"),
+        ("from_bytes", "(bytes)"),
+        ("from_bytes_le", "(bytes)"),
+        ("from_fields", "(fields)"),
+    ],
+)
+def test_method_text_signatures(name, signature):
+    method = getattr(UUID, name)
+    assert method.__text_signature__ == signature
+    # the signature must also be one that inspect can read
+    inspect.signature(method)
+
+
+def test_executing_the_module_again_gives_a_fresh_module_sharing_the_class():
+    second = importlib.util.module_from_spec(_vantor.__spec__)
+    _vantor.__loader__.exec_module(second)
+    assert second is not _vantor
+    assert second.__all__ == ALL
+    assert second.__all__ is not _vantor.__all__
+    assert _vantor.__all__ == ALL
+    assert second.UUID is _vantor.UUID
+    assert second.uuid4 is not _vantor.uuid4
+    assert second.uuid4.__self__ is second
+    assert second.NIL == _vantor.NIL
+    assert type(second.uuid7()) is UUID
 
 
 def test_extension_exposes_exactly_its_all():
