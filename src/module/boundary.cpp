@@ -25,20 +25,9 @@ PyObject* intern(PyObject*& cell, const char* text) {
   std::abort();
 }
 
-// The text of a type's qualified name, or a stand-in when it cannot be read.
-std::string qualified_name(PyTypeObject* type) {
-  Ref name(PyType_GetQualName(type));
-  if (name) {
-    Py_ssize_t length = 0;
-    if (const char* utf8 = PyUnicode_AsUTF8AndSize(name.get(), &length))
-      return std::string(utf8, static_cast<size_t>(length));
-  }
-  PyErr_Clear();
-  return "<failed to extract type name>";
-}
+}  // namespace
 
-std::string str_or(PyObject* object, const char* fallback) {
-  Ref text(PyObject_Str(object));
+std::string text_or(Ref text, const char* fallback) {
   if (text) {
     Py_ssize_t length = 0;
     if (const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &length))
@@ -46,6 +35,10 @@ std::string str_or(PyObject* object, const char* fallback) {
   }
   PyErr_Clear();
   return fallback;
+}
+
+std::string qualified_name(PyTypeObject* type) {
+  return text_or(Ref(PyType_GetQualName(type)), "<failed to extract type name>");
 }
 
 }  // namespace
@@ -73,7 +66,7 @@ PendingError fetch_error() {
   Ref exception(PyErr_GetRaisedException());
   if (!exception) return PendingError(PyExc_SystemError, "attempted to fetch exception but none was set");
   if (panic_type_cell != nullptr && Py_TYPE(exception.get()) == reinterpret_cast<PyTypeObject*>(panic_type_cell)) {
-    std::string message = str_or(exception.get(), "Unwrapped panic from Python code");
+    std::string message = text_or(Ref(PyObject_Str(exception.get())), "Unwrapped panic from Python code");
     std::fputs("--- PanicException from Python code ---\n"
                "Python stack trace below; resuming the internal failure:\n", stderr);
     PyErr_SetRaisedException(exception.release());

@@ -98,6 +98,12 @@ inline std::unexpected<PendingError> fail(PendingError error) {
 [[gnu::cold]] PendingError fetch_error();
 [[gnu::cold]] inline std::unexpected<PendingError> fail_fetched() { return std::unexpected(fetch_error()); }
 
+// The UTF-8 text of a str object, or `fallback` when there is none (a failed call that produced
+// it, or text that cannot be encoded); any error is cleared.
+std::string text_or(Ref text, const char* fallback);
+// A type's qualified name, as messages show it.
+std::string qualified_name(PyTypeObject* type);
+
 // The TypeError raised wherever an object is not of an expected Python type.
 [[gnu::cold]] PendingError type_mismatch(PyObject* object, const char* expected);
 

@@ -31,15 +31,9 @@ std::string describe_chain(PyObject* exception) {
   std::string text;
   for (PyObject* current = exception; current != nullptr && current != Py_None;) {
     if (!text.empty()) text += ", caused by ";
-    Ref name(PyType_GetQualName(Py_TYPE(current)));
-    const char* name_text = name ? PyUnicode_AsUTF8(name.get()) : nullptr;
-    if (name_text == nullptr) PyErr_Clear();
-    text += name_text != nullptr ? name_text : "<failed to extract type name>";
+    text += qualified_name(Py_TYPE(current));
     text += ": ";
-    Ref str(PyObject_Str(current));
-    const char* str_text = str ? PyUnicode_AsUTF8(str.get()) : nullptr;
-    if (str_text == nullptr) PyErr_Clear();
-    text += str_text != nullptr ? str_text : "<exception str() failed>";
+    text += text_or(Ref(PyObject_Str(current)), "<exception str() failed>");
     Ref cause(PyException_GetCause(current));
     current = cause.get();  // the chain keeps each cause alive
   }
