@@ -41,8 +41,6 @@ std::string qualified_name(PyTypeObject* type) {
   return text_or(Ref(PyType_GetQualName(type)), "<failed to extract type name>");
 }
 
-}  // namespace
-
 void PendingError::raise() && noexcept {
   if (exception_) {
     PyErr_SetRaisedException(exception_.release());
