@@ -59,10 +59,20 @@ std::string display_name(const ArgumentSpec& spec) {
   return PendingError(PyExc_TypeError, std::move(message));
 }
 
+// The UTF-8 text of a str; ASCII strings (every keyword and UUID text in practice) are their own
+// UTF-8 and are read in place.
+const char* utf8_of(PyObject* text, Py_ssize_t* length) {
+  if (PyUnicode_IS_ASCII(text)) [[likely]] {
+    *length = PyUnicode_GET_LENGTH(text);
+    return static_cast<const char*>(PyUnicode_DATA(text));
+  }
+  return PyUnicode_AsUTF8AndSize(text, length);
+}
+
 // Index of the slot a keyword name fills: keyword-only names first, then positional ones.
 std::optional<size_t> find_slot(const ArgumentSpec& spec, PyObject* key) {
   Py_ssize_t length = 0;
-  const char* utf8 = PyUnicode_Check(key) ? PyUnicode_AsUTF8AndSize(key, &length) : nullptr;
+  const char* utf8 = PyUnicode_Check(key) ? utf8_of(key, &length) : nullptr;
   if (utf8 == nullptr) {
     PyErr_Clear();  // a name that cannot be read as UTF-8 matches nothing
     return std::nullopt;
@@ -103,6 +113,24 @@ Status check_required(const ArgumentSpec& spec, Py_ssize_t nargs, const Slots& s
   return {};
 }
 
+#if PYLONG_BITS_IN_DIGIT == 30
+// An exact, non-negative int of at most 128 bits, read straight from its 30-bit digits. Anything
+// else takes the general path, which also raises the interpreter's errors.
+std::optional<u128> exact_int_u128(PyObject* object) {
+  if (!PyLong_CheckExact(object)) return std::nullopt;
+  const auto& value = reinterpret_cast<PyLongObject*>(object)->long_value;
+  constexpr uintptr_t kSignMask = 3, kNegative = 2, kNonSizeBits = 3;
+  if ((value.lv_tag & kSignMask) == kNegative) return std::nullopt;
+  size_t count = value.lv_tag >> kNonSizeBits;
+  if (count > 5 || (count == 5 && (value.ob_digit[4] >> 8) != 0)) return std::nullopt;
+  u128 result = 0;
+  for (size_t i = count; i-- > 0;) result = (result << PyLong_SHIFT) | value.ob_digit[i];
+  return result;
+}
+#else
+std::optional<u128> exact_int_u128(PyObject*) { return std::nullopt; }
+#endif
+
 Result<long> to_long(PyObject* object) {
   long value = PyLong_AsLong(object);
   if (value == -1 && PyErr_Occurred()) [[unlikely]]
@@ -112,6 +140,10 @@ Result<long> to_long(PyObject* object) {
 
 template <class T>
 Result<T> to_small_unsigned(PyObject* object) {
+  // An exact int in range converts the same by either path; anything else (out of range,
+  // negative, bool, __index__ objects) takes the interpreter's conversion and its errors.
+  if (std::optional<u128> fast = exact_int_u128(object); fast && *fast <= std::numeric_limits<T>::max()) [[likely]]
+    return static_cast<T>(*fast);
   VANTOR_TRY(value, to_long(object));
   if (value < 0 || static_cast<unsigned long>(value) > std::numeric_limits<T>::max()) [[unlikely]]
     return fail(PyExc_OverflowError, "out of range integral type conversion attempted");
@@ -170,7 +202,7 @@ Result<std::string_view> to_text(PyObject* object) {
   if (!PyUnicode_Check(object)) [[unlikely]]
     return fail(type_mismatch(object, "str"));
   Py_ssize_t length = 0;
-  const char* utf8 = PyUnicode_AsUTF8AndSize(object, &length);
+  const char* utf8 = utf8_of(object, &length);
   if (utf8 == nullptr) [[unlikely]]
     return fail_fetched();
   return std::string_view(utf8, static_cast<size_t>(length));
@@ -193,6 +225,8 @@ Result<uint16_t> to_u16(PyObject* object) { return to_small_unsigned<uint16_t>(o
 Result<uint32_t> to_u32(PyObject* object) { return to_small_unsigned<uint32_t>(object); }
 
 Result<uint64_t> to_u64(PyObject* object) {
+  if (std::optional<u128> fast = exact_int_u128(object); fast && (*fast >> 64) == 0) [[likely]]
+    return static_cast<uint64_t>(*fast);
   Ref index;
   if (!PyLong_Check(object)) {
     index = Ref(PyNumber_Index(object));
@@ -204,24 +238,6 @@ Result<uint64_t> to_u64(PyObject* object) {
     return fail_fetched();
   return static_cast<uint64_t>(value);
 }
-
-#if PYLONG_BITS_IN_DIGIT == 30
-// An exact, non-negative int of at most 128 bits, read straight from its 30-bit digits. Anything
-// else takes the general path, which also raises the interpreter's errors.
-std::optional<u128> exact_int_u128(PyObject* object) {
-  if (!PyLong_CheckExact(object)) return std::nullopt;
-  const auto& value = reinterpret_cast<PyLongObject*>(object)->long_value;
-  constexpr uintptr_t kSignMask = 3, kNegative = 2, kNonSizeBits = 3;
-  if ((value.lv_tag & kSignMask) == kNegative) return std::nullopt;
-  size_t count = value.lv_tag >> kNonSizeBits;
-  if (count > 5 || (count == 5 && (value.ob_digit[4] >> 8) != 0)) return std::nullopt;
-  u128 result = 0;
-  for (size_t i = count; i-- > 0;) result = (result << PyLong_SHIFT) | value.ob_digit[i];
-  return result;
-}
-#else
-std::optional<u128> exact_int_u128(PyObject*) { return std::nullopt; }
-#endif
 
 Result<u128> to_u128(PyObject* object) {
   if (std::optional<u128> fast = exact_int_u128(object)) [[likely]]

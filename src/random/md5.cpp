@@ -47,11 +47,16 @@ inline void store_le32(uint8_t* p, uint32_t x) noexcept {
 // the RFC's and give the same bits.
 template <int i>
 inline void step(uint32_t& a, uint32_t b, uint32_t c, uint32_t d, const uint32_t* x) noexcept {
+  if constexpr (i >= 16 && i < 32) {
+    // G = (b & d) | (c & ~d). Its two halves share no bits, so they can be added instead; the
+    // half without b (the value the previous step just produced) is then summed in early, which
+    // shortens the dependency chain from step to step.
+    a = b + std::rotl(a + x[message_index(i)] + kSine[i] + (c & ~d) + (b & d), kShift[1][i % 4]);
+    return;
+  }
   uint32_t f;
   if constexpr (i < 16) {
     f = d ^ (b & (c ^ d));
-  } else if constexpr (i < 32) {
-    f = c ^ (d & (b ^ c));
   } else if constexpr (i < 48) {
     f = b ^ c ^ d;
   } else {

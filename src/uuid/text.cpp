@@ -16,18 +16,18 @@ constexpr std::array<uint8_t, 256> make_hex_table() {
 }
 constexpr auto kHexValue = make_hex_table();
 
-// Offsets of the 32 digits within a hyphenated body: hyphens stand at 8, 13, 18 and 23.
-constexpr std::array<uint8_t, 32> kHyphenatedDigitOffsets = {
-    0,  1,  2,  3,  4,  5,  6,  7,  9,  10, 11, 12, 14, 15, 16, 17,
-    19, 20, 21, 22, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35};
+// Where the two digits of each byte start: in the simple form, and in the hyphenated form, whose
+// hyphens stand at offsets 8, 13, 18 and 23.
+constexpr std::array<uint8_t, 16> kSimpleOffsets = {0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30};
+constexpr std::array<uint8_t, 16> kHyphenatedOffsets = {0, 2, 4, 6, 9, 11, 14, 16, 19, 21, 24, 26, 28, 30, 32, 34};
 
-std::optional<UuidValue> decode_digits(const uint8_t* digits) noexcept {
+std::optional<UuidValue> decode_digits(const uint8_t* text, const std::array<uint8_t, 16>& offsets) noexcept {
   // Or-ing every nibble lets one test at the end catch any invalid byte.
   uint8_t invalid = 0;
   UuidValue value;
   for (int i = 0; i < 16; ++i) {
-    uint8_t hi = kHexValue[digits[2 * i]];
-    uint8_t lo = kHexValue[digits[2 * i + 1]];
+    uint8_t hi = kHexValue[text[offsets[i]]];
+    uint8_t lo = kHexValue[text[offsets[i] + 1]];
     invalid |= hi | lo;
     value.bytes[i] = static_cast<uint8_t>((hi << 4) | (lo & 0x0F));
   }
@@ -37,12 +37,21 @@ std::optional<UuidValue> decode_digits(const uint8_t* digits) noexcept {
 
 std::optional<UuidValue> parse_hyphenated(const uint8_t* body) noexcept {
   if (body[8] != '-' || body[13] != '-' || body[18] != '-' || body[23] != '-') return std::nullopt;
-  uint8_t digits[32];
-  for (int i = 0; i < 32; ++i) digits[i] = body[kHyphenatedDigitOffsets[i]];
-  return decode_digits(digits);
+  return decode_digits(body, kHyphenatedOffsets);
 }
 
-constexpr char kLowerHex[] = "0123456789abcdef";
+// The two lowercase digits of every byte value.
+constexpr std::array<std::array<char, 2>, 256> make_digit_pairs() {
+  constexpr char kLowerHex[] = "0123456789abcdef";
+  std::array<std::array<char, 2>, 256> pairs{};
+  for (int b = 0; b < 256; ++b) pairs[b] = {kLowerHex[b >> 4], kLowerHex[b & 0x0F]};
+  return pairs;
+}
+constexpr auto kDigitPairs = make_digit_pairs();
+
+void encode_digits(const UuidValue& value, char* out, const std::array<uint8_t, 16>& offsets) noexcept {
+  for (int i = 0; i < 16; ++i) std::memcpy(out + offsets[i], kDigitPairs[value.bytes[i]].data(), 2);
+}
 
 }  // namespace
 
@@ -50,7 +59,7 @@ std::optional<UuidValue> parse_uuid_text(const char* text, size_t length) noexce
   const auto* bytes = reinterpret_cast<const uint8_t*>(text);
   switch (length) {
     case 32:
-      return decode_digits(bytes);
+      return decode_digits(bytes, kSimpleOffsets);
     case 36:
       return parse_hyphenated(bytes);
     case 38:
@@ -65,16 +74,11 @@ std::optional<UuidValue> parse_uuid_text(const char* text, size_t length) noexce
 }
 
 void format_simple(const UuidValue& value, char out[kSimpleLength]) noexcept {
-  for (int i = 0; i < 16; ++i) {
-    out[2 * i] = kLowerHex[value.bytes[i] >> 4];
-    out[2 * i + 1] = kLowerHex[value.bytes[i] & 0x0F];
-  }
+  encode_digits(value, out, kSimpleOffsets);
 }
 
 void format_hyphenated(const UuidValue& value, char out[kHyphenatedLength]) noexcept {
-  char digits[kSimpleLength];
-  format_simple(value, digits);
-  for (int i = 0; i < 32; ++i) out[kHyphenatedDigitOffsets[i]] = digits[i];
+  encode_digits(value, out, kHyphenatedOffsets);
   out[8] = out[13] = out[18] = out[23] = '-';
 }
 
