@@ -48,7 +48,7 @@ Result<Fields> to_fields(PyObject* object);
 
 // Converts a bound argument; a failure carries the parameter's note.
 template <auto Converter>
-auto convert(PyObject* slot, const char* parameter) -> decltype(Converter(slot)) {
+[[gnu::always_inline]] inline auto convert(PyObject* slot, const char* parameter) -> decltype(Converter(slot)) {
   auto result = Converter(slot);
   if (!result) [[unlikely]]
     return fail(with_parameter_note(std::move(result.error()), parameter));
@@ -57,7 +57,7 @@ auto convert(PyObject* slot, const char* parameter) -> decltype(Converter(slot))
 
 // The same for an optional parameter: absent or None gives nullopt.
 template <auto Converter>
-auto convert_optional(PyObject* slot, const char* parameter)
+[[gnu::always_inline]] inline auto convert_optional(PyObject* slot, const char* parameter)
     -> Result<std::optional<typename decltype(Converter(slot))::value_type>> {
   if (slot == nullptr || slot == Py_None) return std::nullopt;
   auto result = convert<Converter>(slot, parameter);

@@ -22,4 +22,12 @@ void format_hyphenated(const UuidValue& value, char out[kHyphenatedLength]) noex
 void format_urn(const UuidValue& value, char out[kUrnLength]) noexcept;
 void format_repr(const UuidValue& value, char out[kReprLength]) noexcept;
 
+// The 32 digits of the simple form to a value, nullopt if any byte is not a hexadecimal digit.
+// parse_uuid_text uses the SSE2 version where the target has SSE2 (every x86-64 CPU); both are
+// exposed so that tests can hold them against each other.
+std::optional<UuidValue> decode_hex_digits_portable(const uint8_t* digits) noexcept;
+#if defined(__SSE2__)
+std::optional<UuidValue> decode_hex_digits_sse2(const uint8_t* digits) noexcept;
+#endif
+
 }  // namespace vantor

@@ -112,6 +112,12 @@ Result<Ref> uuid_call(PyObject* type, PyObject* const* args, size_t nargsf, PyOb
   Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
   if (reinterpret_cast<PyTypeObject*>(type) != uuid_type()) [[unlikely]]
     return call_through_type(type, args, nargs, kwnames);
+  if (nargs == 1 && kwnames == nullptr && PyUnicode_Check(args[0])) [[likely]] {
+    // UUID(text), the common form: the other parameters are absent, so this is the whole check.
+    VANTOR_TRY(text, convert<to_text>(args[0], "hex"));
+    VANTOR_TRY(value, value_from_text(text));
+    return new_uuid(value);
+  }
   Slots slots;
   VANTOR_CHECK(bind_arguments(kNewSpec, args, nargs, kwnames, slots));
   VANTOR_TRY(value, constructed_value(slots));

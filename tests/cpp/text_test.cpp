@@ -192,3 +192,32 @@ TEST(TextFormatTest, RandomValuesRoundTripThroughEveryParsableFormInLowercase) {
 
 }  // namespace
 }  // namespace vantor
+
+#if defined(__SSE2__)
+// The vector decoder must agree with the portable one on every byte value in every lane: each
+// of the 256 byte values is tried at each of the 32 positions of an otherwise valid text.
+TEST(TextDecodeSse2, AgreesWithPortableOnEveryByteAtEveryPosition) {
+  const uint8_t base[] = "0123456789abcdefABCDEF0123456789";
+  for (int position = 0; position < 32; ++position) {
+    for (int byte = 0; byte < 256; ++byte) {
+      uint8_t digits[32];
+      std::memcpy(digits, base, 32);
+      digits[position] = static_cast<uint8_t>(byte);
+      EXPECT_EQ(vantor::decode_hex_digits_sse2(digits), vantor::decode_hex_digits_portable(digits))
+          << "byte " << byte << " at " << position;
+    }
+  }
+}
+
+TEST(TextDecodeSse2, AgreesWithPortableOnRandomDigitStrings) {
+  std::mt19937_64 random(20261210);
+  const char alphabet[] = "0123456789abcdefABCDEF";
+  for (int round = 0; round < 20000; ++round) {
+    uint8_t digits[32];
+    for (auto& d : digits) d = static_cast<uint8_t>(alphabet[random() % 22]);
+    auto expected = vantor::decode_hex_digits_portable(digits);
+    ASSERT_TRUE(expected.has_value());
+    ASSERT_EQ(vantor::decode_hex_digits_sse2(digits), expected);
+  }
+}
+#endif
