@@ -184,9 +184,9 @@ PendingError with_parameter_note(PendingError error, const char* parameter) {
   Ref note(PyUnicode_FromFormat("while processing '%s'", parameter));
   if (note) {
     Ref result(PyObject_CallMethodOneArg(exception.get(), interned_add_note(), note.get()));
-    if (!result) PyErr_Clear();
+    if (!result) discard_error();
   } else {
-    PyErr_Clear();
+    discard_error();
   }
   return PendingError::from_exception(std::move(exception));
 }

@@ -98,6 +98,11 @@ inline std::unexpected<PendingError> fail(PendingError error) {
 [[gnu::cold]] PendingError fetch_error();
 [[gnu::cold]] inline std::unexpected<PendingError> fail_fetched() { return std::unexpected(fetch_error()); }
 
+// Drops the exception an interpreter call just reported where that failure does not matter (a
+// size hint, a note that could not be attached). A PanicException is still resumed: an internal
+// failure must never vanish.
+[[gnu::cold]] inline void discard_error() { (void)fetch_error(); }
+
 // The UTF-8 text of a str object, or `fallback` when there is none (a failed call that produced
 // it, or text that cannot be encoded); any error is cleared.
 std::string text_or(Ref text, const char* fallback);

@@ -47,7 +47,7 @@ Result<std::vector<uint8_t>> bytes_from_sequence(PyObject* sequence) {
   if (size >= 0)
     bytes.reserve(static_cast<size_t>(size));
   else
-    PyErr_Clear();  // only a hint for the allocation
+    discard_error();  // only a hint for the allocation
   Ref iterator(PyObject_GetIter(sequence));
   if (!iterator) return fail_fetched();
   while (Ref item{PyIter_Next(iterator.get())}) {
