@@ -69,6 +69,14 @@ const char* utf8_of(PyObject* text, Py_ssize_t* length) {
   return PyUnicode_AsUTF8AndSize(text, length);
 }
 
+// Parameter names are a few ASCII bytes: an inline loop beats a call to memcmp.
+inline bool same_name(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (a[i] != b[i]) return false;
+  return true;
+}
+
 // Index of the slot a keyword name fills: keyword-only names first, then positional ones.
 std::optional<size_t> find_slot(const ArgumentSpec& spec, PyObject* key) {
   Py_ssize_t length = 0;
@@ -79,9 +87,9 @@ std::optional<size_t> find_slot(const ArgumentSpec& spec, PyObject* key) {
   }
   std::string_view name(utf8, static_cast<size_t>(length));
   for (size_t i = 0; i < spec.keyword_only.size(); ++i)
-    if (spec.keyword_only[i] == name) return spec.positional_names.size() + i;
+    if (same_name(spec.keyword_only[i], name)) return spec.positional_names.size() + i;
   for (size_t i = 0; i < spec.positional_names.size(); ++i)
-    if (spec.positional_names[i] == name) return i;
+    if (same_name(spec.positional_names[i], name)) return i;
   return std::nullopt;
 }
 
