@@ -83,7 +83,22 @@ Result<UuidValue> constructed_value(const Slots& slots) {
   return value;
 }
 
+// UUID(text), the common form (and the one unpickling uses): with the other parameters absent,
+// converting `hex` and parsing it is the whole of the constructor's work.
+bool is_single_text(Py_ssize_t nargs, PyObject* const* args, bool has_keywords) {
+  return nargs == 1 && !has_keywords && PyUnicode_Check(args[0]);
+}
+
+Result<UuidValue> value_from_single_text(PyObject* text) {
+  VANTOR_TRY(utf8, convert<to_text>(text, "hex"));
+  return value_from_text(utf8);
+}
+
 Result<Ref> uuid_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  if (is_single_text(PyTuple_GET_SIZE(args), &PyTuple_GET_ITEM(args, 0), kwargs != nullptr && PyDict_GET_SIZE(kwargs) > 0)) {
+    VANTOR_TRY(value, value_from_single_text(PyTuple_GET_ITEM(args, 0)));
+    return wrap_uuid(type, value);
+  }
   Slots slots;
   VANTOR_CHECK(bind_arguments(kNewSpec, args, kwargs, slots));
   VANTOR_TRY(value, constructed_value(slots));
@@ -112,10 +127,8 @@ Result<Ref> uuid_call(PyObject* type, PyObject* const* args, size_t nargsf, PyOb
   Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
   if (reinterpret_cast<PyTypeObject*>(type) != uuid_type()) [[unlikely]]
     return call_through_type(type, args, nargs, kwnames);
-  if (nargs == 1 && kwnames == nullptr && PyUnicode_Check(args[0])) [[likely]] {
-    // UUID(text), the common form: the other parameters are absent, so this is the whole check.
-    VANTOR_TRY(text, convert<to_text>(args[0], "hex"));
-    VANTOR_TRY(value, value_from_text(text));
+  if (is_single_text(nargs, args, kwnames != nullptr && PyTuple_GET_SIZE(kwnames) > 0)) [[likely]] {
+    VANTOR_TRY(value, value_from_single_text(args[0]));
     return new_uuid(value);
   }
   Slots slots;
