@@ -1,5 +1,7 @@
 #include "random/md5.hpp"
 
+#include "random/block_padding.hpp"
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -102,42 +104,11 @@ void compress(uint32_t* state, const uint8_t* blocks, size_t count) noexcept {
 }  // namespace
 
 void Md5::update(const uint8_t* data, size_t n) noexcept {
-  if (n == 0) return;
-  size_t used = static_cast<size_t>(length_ % kBlockSize);
-  length_ += n;
-  if (used != 0) {
-    size_t take = std::min(n, kBlockSize - used);
-    std::memcpy(buffer_.data() + used, data, take);
-    if (used + take < kBlockSize) return;
-    compress(state_.data(), buffer_.data(), 1);
-    data += take;
-    n -= take;
-  }
-  // Whole blocks are read where they lie; only a tail shorter than a block is copied.
-  size_t whole = n / kBlockSize;
-  if (whole != 0) {
-    compress(state_.data(), data, whole);
-    data += whole * kBlockSize;
-    n -= whole * kBlockSize;
-  }
-  if (n != 0) std::memcpy(buffer_.data(), data, n);
+  detail::absorb<&compress>(state_.data(), length_, buffer_.data(), data, n);
 }
 
 Md5::Digest Md5::finish() noexcept {
-  size_t used = static_cast<size_t>(length_ % kBlockSize);
-  buffer_[used++] = 0x80;
-  // The 8-byte length must end a block: when it no longer fits, padding spills into one more.
-  if (used > kBlockSize - 8) {
-    std::memset(buffer_.data() + used, 0, kBlockSize - used);
-    compress(state_.data(), buffer_.data(), 1);
-    used = 0;
-  }
-  std::memset(buffer_.data() + used, 0, kBlockSize - 8 - used);
-  const uint64_t bits = length_ << 3;  // the RFC keeps the length modulo 2^64 bits
-  store_le32(buffer_.data() + kBlockSize - 8, static_cast<uint32_t>(bits));
-  store_le32(buffer_.data() + kBlockSize - 4, static_cast<uint32_t>(bits >> 32));
-  compress(state_.data(), buffer_.data(), 1);
-
+  detail::pad_final_block<&compress, std::endian::little>(state_.data(), length_, buffer_.data());
   Digest digest;
   for (int i = 0; i < 4; ++i) store_le32(digest.data() + 4 * i, state_[i]);
   reset();
