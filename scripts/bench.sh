@@ -15,12 +15,7 @@ for arg in "$@"; do
   if [ "$arg" = "--quick" ]; then MIN_TIME=0.05; fi
 done
 
-if [ ! -f /usr/include/benchmark/benchmark.h ]; then
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO=sudo
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq libbenchmark-dev >/dev/null
-fi
+[ -f /usr/include/benchmark/benchmark.h ] || apt_install libbenchmark-dev
 cmake -S "$ROOT" -B "$ROOT/build/bench" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DVANTOR_BUILD_MODULE=OFF -DVANTOR_BUILD_BENCH=ON >/dev/null
 cmake --build "$ROOT/build/bench"

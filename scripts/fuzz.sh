@@ -27,13 +27,7 @@ on_exit() {
 }
 trap on_exit EXIT
 
-SUDO=""
-[ "$(id -u)" -eq 0 ] || SUDO=sudo
-apt_updated=0
-apt_install() {
-  if [ $apt_updated -eq 0 ]; then $SUDO apt-get update -qq >/dev/null; apt_updated=1; fi
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "$@" >/dev/null 2>&1
-}
+source "$ROOT/scripts/common.sh"
 
 # A compiler is usable when it links a fuzz target with all three sanitizers.
 can_fuzz() {
@@ -55,7 +49,7 @@ find_clang() {
   done
   # Debian ships the fuzzing runtime in libclang-rt-N-dev and llvm-symbolizer (for readable
   # crash reports) in llvm-N; take the newest version apt offers.
-  [ $apt_updated -eq 1 ] || { $SUDO apt-get update -qq >/dev/null; apt_updated=1; }
+  apt_update_once
   for v in 19 16 14; do
     if apt-cache show "clang-$v" "libclang-rt-$v-dev" >/dev/null 2>&1; then
       apt_install "clang-$v" "libclang-rt-$v-dev" "llvm-$v" || continue

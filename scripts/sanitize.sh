@@ -23,26 +23,8 @@ on_exit() {
 }
 trap on_exit EXIT
 
-find_python() {
-  if [ -n "${PYTHON:-}" ]; then echo "$PYTHON"; return; fi
-  if command -v pyenv >/dev/null 2>&1; then
-    local v
-    v=$(pyenv versions --bare 2>/dev/null | grep -E '^3\.12(\.|$)' | tail -n 1 || true)
-    if [ -n "$v" ]; then echo "$(pyenv root)/versions/$v/bin/python3.12"; return; fi
-  fi
-  command -v python3.12 || { echo "no Python 3.12 found; set PYTHON=/path/to/python" >&2; exit 1; }
-}
-
-need_apt=()
-[ -f /usr/include/gtest/gtest.h ] || need_apt+=(libgtest-dev)
-command -v g++ >/dev/null 2>&1 || need_apt+=(g++)
-command -v cc >/dev/null 2>&1 || need_apt+=(gcc)
-if [ ${#need_apt[@]} -gt 0 ]; then
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO=sudo
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${need_apt[@]}" >/dev/null
-fi
+source "$ROOT/scripts/common.sh"
+ensure_build_packages
 
 BASE_PYTHON=$(find_python)
 PYTAG=$("$BASE_PYTHON" -c 'import sys; print("%d.%d" % sys.version_info[:2])')

@@ -7,30 +7,8 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$ROOT"
 
-find_python() {
-  if [ -n "${PYTHON:-}" ]; then echo "$PYTHON"; return; fi
-  local want=${PYTHON_VERSION:-3.12}
-  if command -v pyenv >/dev/null 2>&1; then
-    local v
-    v=$(pyenv versions --bare 2>/dev/null | grep -E "^${want//./\\.}(\.|\$)" | tail -n 1 || true)
-    if [ -n "$v" ]; then echo "$(pyenv root)/versions/$v/bin/python$want"; return; fi
-  fi
-  local candidate
-  for candidate in "${PYENV_ROOT:-$HOME/.pyenv}"/versions/"$want"*/bin/python"$want"; do
-    if [ -x "$candidate" ]; then echo "$candidate"; return; fi
-  done
-  command -v "python$want" || { echo "no Python $want found; set PYTHON=/path/to/python" >&2; exit 1; }
-}
-
-need_apt=()
-[ -f /usr/include/gtest/gtest.h ] || need_apt+=(libgtest-dev)
-command -v g++ >/dev/null 2>&1 || need_apt+=(g++)
-if [ ${#need_apt[@]} -gt 0 ]; then
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO=sudo
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${need_apt[@]}" >/dev/null
-fi
+source "$ROOT/scripts/common.sh"
+ensure_build_packages
 
 BASE_PYTHON=$(find_python)
 PYTAG=$("$BASE_PYTHON" -c 'import sys; print("%d.%d" % sys.version_info[:2])')

@@ -13,13 +13,8 @@ on_exit() {
   if [ $status -ne 0 ] && [ -z "${VERDICT:-}" ]; then echo "valgrind: FAIL (a step failed, exit $status)"; fi
 }
 trap on_exit EXIT
-if ! command -v valgrind >/dev/null 2>&1; then
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO=sudo
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq valgrind >/dev/null
-fi
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
+command -v valgrind >/dev/null 2>&1 || apt_install valgrind
 
 LOG=$(mktemp "${TMPDIR:-/tmp}/vantor-valgrind.XXXXXX")
 # PYTHONMALLOC=malloc: every Python object comes from the C allocator, which memcheck tracks
