@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "scripted_draw.hpp"
+
 #include <chrono>
 #include <cstdint>
 #include <latch>
@@ -107,18 +109,7 @@ TEST(GregorianPackOrder, VersionSixSortsByTime) {
 
 // ---- Clock sequence -------------------------------------------------------------------------
 
-// Hands out scripted values and fails the test if asked for more.
-struct ScriptedDraw {
-  std::vector<uint32_t> values;
-  size_t used = 0;
-  uint32_t operator()() {
-    if (used == values.size()) {
-      ADD_FAILURE() << "unexpected draw";
-      return 0;
-    }
-    return values[used++];
-  }
-};
+using ScriptedDraw = test_support::ScriptedDraw<uint32_t>;
 
 struct SequenceCase {
   uint32_t draw;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "scripted_draw.hpp"
+
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -56,18 +58,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- The generation step --------------------------------------------------------------------
 
-// Hands out scripted values and fails the test if asked for more.
-struct ScriptedDraw {
-  std::vector<uint64_t> values;
-  size_t used = 0;
-  uint64_t operator()() {
-    if (used == values.size()) {
-      ADD_FAILURE() << "unexpected draw";
-      return 0;
-    }
-    return values[used++];
-  }
-};
+using ScriptedDraw = test_support::ScriptedDraw<uint64_t>;
 
 struct NoDraw {
   uint64_t operator()() const {
