@@ -59,16 +59,6 @@ std::string display_name(const ArgumentSpec& spec) {
   return PendingError(PyExc_TypeError, std::move(message));
 }
 
-// The UTF-8 text of a str; ASCII strings (every keyword and UUID text in practice) are their own
-// UTF-8 and are read in place.
-const char* utf8_of(PyObject* text, Py_ssize_t* length) {
-  if (PyUnicode_IS_ASCII(text)) [[likely]] {
-    *length = PyUnicode_GET_LENGTH(text);
-    return static_cast<const char*>(PyUnicode_DATA(text));
-  }
-  return PyUnicode_AsUTF8AndSize(text, length);
-}
-
 // Parameter names are a few ASCII bytes: an inline loop beats a call to memcmp.
 inline bool same_name(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;

@@ -31,6 +31,16 @@ Status bind_arguments(const ArgumentSpec& spec, PyObject* const* args, Py_ssize_
 // The tp_new form: an argument tuple and a keyword dict (or nullptr).
 Status bind_arguments(const ArgumentSpec& spec, PyObject* args, PyObject* kwargs, Slots& slots);
 
+// The UTF-8 text of a str, or nullptr with the interpreter's error set (a lone surrogate). ASCII
+// strings (keywords, UUID texts, most names) are their own UTF-8 and are read in place.
+inline const char* utf8_of(PyObject* text, Py_ssize_t* length) {
+  if (PyUnicode_IS_ASCII(text)) [[likely]] {
+    *length = PyUnicode_GET_LENGTH(text);
+    return static_cast<const char*>(PyUnicode_DATA(text));
+  }
+  return PyUnicode_AsUTF8AndSize(text, length);
+}
+
 // Converters: each accepts exactly the objects of its native type.
 Result<const UuidValue*> to_uuid_value(PyObject* object);
 Result<std::string_view> to_text(PyObject* object);

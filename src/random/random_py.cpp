@@ -92,7 +92,7 @@ Result<NameBytes> name_as_bytes(PyObject* name) {
 Result<NameBytes> to_name(PyObject* name) {
   if (PyUnicode_Check(name)) [[likely]] {
     Py_ssize_t length = 0;
-    if (const char* utf8 = PyUnicode_AsUTF8AndSize(name, &length))
+    if (const char* utf8 = utf8_of(name, &length))
       return NameBytes{std::string_view(utf8, static_cast<size_t>(length)), {}};
     return name_from_non_text(name, fetch_error());
   }
