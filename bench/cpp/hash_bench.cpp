@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "random/md5.hpp"
-#include "random/sha1.hpp"
-#include "random/sha1_blocks.hpp"
+#include "hash/md5.hpp"
+#include "hash/sha1.hpp"
+#include "hash/sha1_blocks.hpp"
 
 namespace vantor {
 namespace {

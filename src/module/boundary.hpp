@@ -13,7 +13,7 @@
 #include <string>
 #include <utility>
 
-#include "module/panic.hpp"
+#include "core/panic.hpp"
 #include "uuid/uuid_value.hpp"
 
 namespace vantor::py {

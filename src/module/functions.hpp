@@ -7,10 +7,10 @@
 namespace vantor::py {
 
 extern PyMethodDef uuid1_definition;       // src/time/time_py.cpp
-extern PyMethodDef uuid3_definition;       // src/random/random_py.cpp
+extern PyMethodDef uuid3_definition;       // src/hash/name_py.cpp
 extern PyMethodDef uuid4_int_definition;   // src/random/random_py.cpp
 extern PyMethodDef uuid4_definition;       // src/random/random_py.cpp
-extern PyMethodDef uuid5_definition;       // src/random/random_py.cpp
+extern PyMethodDef uuid5_definition;       // src/hash/name_py.cpp
 extern PyMethodDef uuid6_definition;       // src/time/time_py.cpp
 extern PyMethodDef uuid7_definition;       // src/time/time_py.cpp
 extern PyMethodDef uuid7_int_definition;   // src/time/time_py.cpp

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <string>
 
-#include "module/panic.hpp"
+#include "core/panic.hpp"
 #include "random/chacha.hpp"
 
 namespace vantor {

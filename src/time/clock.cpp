@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "module/panic.hpp"
+#include "core/panic.hpp"
 
 namespace vantor {
 

@@ -15,9 +15,9 @@
 #include <string_view>
 #include <vector>
 
-#include "random/md5.hpp"
-#include "random/sha1.hpp"
-#include "random/sha1_blocks.hpp"
+#include "hash/md5.hpp"
+#include "hash/sha1.hpp"
+#include "hash/sha1_blocks.hpp"
 #include "test_vectors.inc"
 
 namespace vantor {

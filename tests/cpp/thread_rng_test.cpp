@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "module/panic.hpp"
+#include "core/panic.hpp"
 #include "random/chacha.hpp"
 #include "random/thread_rng.hpp"
 #include "test_vectors.inc"

@@ -1,6 +1,6 @@
-#include "random/md5.hpp"
+#include "hash/md5.hpp"
 
-#include "random/block_padding.hpp"
+#include "hash/block_padding.hpp"
 
 #include <algorithm>
 #include <bit>

@@ -1,4 +1,4 @@
-#include "module/panic.hpp"
+#include "core/panic.hpp"
 
 #include <cstdio>
 

@@ -1,6 +1,6 @@
-#include "random/sha1.hpp"
+#include "hash/sha1.hpp"
 
-#include "random/block_padding.hpp"
+#include "hash/block_padding.hpp"
 
 #include <cpuid.h>
 
@@ -10,7 +10,7 @@
 #include <cstring>
 #include <utility>
 
-#include "random/sha1_blocks.hpp"
+#include "hash/sha1_blocks.hpp"
 
 namespace vantor {
 namespace {

@@ -11,7 +11,7 @@
 
 #include <utility>
 
-#include "random/sha1_blocks.hpp"
+#include "hash/sha1_blocks.hpp"
 
 namespace vantor {
 namespace {
