@@ -130,23 +130,110 @@ def main(argv: Sequence[str] | None = None) -> None:
     else:
         chunks = _generated_chunks(GENERATORS[args.uuid], count)
 
-    write = sys.stdout.write
+    out = sys.stdout
+    if out is None:
+        # Started with standard output closed (`>&-`): there is nowhere to write, and nothing
+        # to report, just as for `python -m uuid`.
+        return
+    write = out.write
     for chunk in chunks:
         write(chunk)
-    sys.stdout.flush()
+    out.flush()
+
+
+def _report(message: str) -> None:
+    """One line on standard error, if there is one."""
+    if sys.stderr is not None:
+        try:
+            print(message, file=sys.stderr, flush=True)
+        except OSError:
+            pass
+
+
+def _silence_stdout() -> None:
+    # The interpreter flushes standard output once more at exit; with the failed data still
+    # buffered that would fail again and print a second report.
+    try:
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, sys.stdout.fileno())
+        os.close(devnull)
+    except (OSError, AttributeError, ValueError):
+        pass
+
+
+class _NativeReports:
+    """Holds what is written to file descriptor 2 while the command runs.
+
+    An internal failure of the extension writes a report (source location and message) there
+    before it is raised. The command line replaces that report with its own single line; any
+    other text is passed on unchanged when the command ends.
+    """
+
+    def __init__(self) -> None:
+        self._saved = -1
+        self._held = -1
+        try:
+            held = os.memfd_create("vantor-stderr")
+        except (AttributeError, OSError):
+            return  # no holding: the report stays on standard error
+        try:
+            self._saved = os.dup(2)
+            os.dup2(held, 2)
+        except OSError:
+            os.close(held)
+            if self._saved >= 0:
+                os.close(self._saved)
+                self._saved = -1
+            return
+        self._held = held
+
+    def release(self, *, keep: bool) -> None:
+        if self._held < 0:
+            return
+        try:
+            if sys.stderr is not None:
+                sys.stderr.flush()
+        except (OSError, ValueError):
+            pass
+        os.dup2(self._saved, 2)
+        os.close(self._saved)
+        if keep:
+            os.lseek(self._held, 0, os.SEEK_SET)
+            while block := os.read(self._held, 65536):
+                try:
+                    os.write(2, block)
+                except OSError:
+                    break
+        os.close(self._held)
+        self._held = -1
 
 
 def run() -> None:
+    reports = _NativeReports()
+    keep = True
     try:
         main()
-    except BrokenPipeError:
-        # The reader went away (e.g. `| head`): stop without a traceback. Standard output is
-        # pointed at the null device so that the flush at interpreter exit cannot fail again.
-        devnull = os.open(os.devnull, os.O_WRONLY)
-        os.dup2(devnull, sys.stdout.fileno())
+    except OSError as error:
+        # The reader went away (`| head -1`) or the output cannot be written (`>/dev/full`):
+        # one line, as the last line of `python -m uuid`'s report, and no traceback.
+        reports.release(keep=True)
+        _report(f"{type(error).__name__}: {error}")
+        _silence_stdout()
         sys.exit(1)
     except KeyboardInterrupt:
+        reports.release(keep=True)
         sys.exit(130)
+    except BaseException as error:
+        # An internal failure of the extension (for instance a clock set before 1970). Its
+        # class lies outside Exception, so it is recognised by name.
+        if type(error).__name__ != "PanicException":
+            raise
+        keep = False
+        reports.release(keep=False)
+        _report(f"python -m vantor: internal failure: {error}")
+        sys.exit(1)
+    finally:
+        reports.release(keep=keep)
 
 
 if __name__ == "__main__":

@@ -1,4 +1,6 @@
 // Name-based generation for Python: uuid3 (MD5) and uuid5 (SHA-1) of a namespace and a name.
+#include <algorithm>
+#include <span>
 #include <vector>
 
 #include "hash/md5.hpp"
@@ -36,14 +38,18 @@ std::string describe_chain(PyObject* exception) {
   return text;
 }
 
+// A sequence's length is only a hint: a lying __len__ (or a range of 10**12 ints) must not make
+// the reservation fail. The items decide the outcome, exactly as for a truthful sequence.
+constexpr Py_ssize_t kReserveLimit = 4096;
+
 // The items of a sequence as bytes: each an int from 0 to 255.
 Result<std::vector<uint8_t>> bytes_from_sequence(PyObject* sequence) {
   std::vector<uint8_t> bytes;
   Py_ssize_t size = PySequence_Size(sequence);
   if (size >= 0)
-    bytes.reserve(static_cast<size_t>(size));
+    bytes.reserve(static_cast<size_t>(std::min(size, kReserveLimit)));
   else
-    discard_error();  // only a hint for the allocation
+    VANTOR_CHECK(discard_error());
   Ref iterator(PyObject_GetIter(sequence));
   if (!iterator) return fail_fetched();
   while (Ref item{PyIter_Next(iterator.get())}) {
@@ -59,24 +65,41 @@ Result<std::vector<uint8_t>> bytes_from_sequence(PyObject* sequence) {
 struct NameBytes {
   std::string_view view;
   std::vector<uint8_t> storage;  // used when the name had to be copied
+  Ref encoded;                   // keeps `view` alive when a str was encoded for this call
+
+  std::span<const uint8_t> data() const noexcept {
+    if (!storage.empty()) return storage;
+    return {reinterpret_cast<const uint8_t*>(view.data()), view.size()};
+  }
 };
+
+// Above this many code points a non-ASCII str is encoded into a temporary bytes object instead
+// of through the interpreter's UTF-8 cache, which would stay on the string for its lifetime
+// (half a gigabyte more after hashing 256M copies of a two-byte character).
+constexpr Py_ssize_t kCachedTextLimit = 16 * 1024;
+
+// Names of at least this many bytes are hashed without the interpreter lock, as hashlib does.
+// Every such buffer is immutable or our own copy, so no other thread can change it meanwhile.
+constexpr size_t kUnlockedHashMinimum = 64 * 1024;
 
 Result<NameBytes> name_as_bytes(PyObject* name) {
   if (PyBytes_Check(name))
-    return NameBytes{std::string_view(PyBytes_AS_STRING(name), static_cast<size_t>(PyBytes_GET_SIZE(name))), {}};
+    return NameBytes{std::string_view(PyBytes_AS_STRING(name), static_cast<size_t>(PyBytes_GET_SIZE(name))), {}, {}};
   if (PyByteArray_Check(name)) {
     const auto* data = reinterpret_cast<const uint8_t*>(PyByteArray_AS_STRING(name));
-    return NameBytes{{}, std::vector<uint8_t>(data, data + PyByteArray_GET_SIZE(name))};
+    return NameBytes{{}, std::vector<uint8_t>(data, data + PyByteArray_GET_SIZE(name)), {}};
   }
   if (PyUnicode_Check(name)) return fail(PyExc_TypeError, "Can't extract `str` to `Vec`");
   if (!PySequence_Check(name)) return fail(type_mismatch(name, "Sequence"));
   VANTOR_TRY(bytes, bytes_from_sequence(name));
-  return NameBytes{{}, std::move(bytes)};
+  return NameBytes{{}, std::move(bytes), {}};
 }
 
 [[gnu::cold]] Result<NameBytes> name_from_non_text(PyObject* name, PendingError text_error) {
+  // Only ordinary failures are folded into the report; an interrupt or MemoryError propagates.
+  if (!text_error.ordinary()) return fail(std::move(text_error));
   Result<NameBytes> bytes = name_as_bytes(name);
-  if (bytes) return bytes;
+  if (bytes || !bytes.error().ordinary()) return bytes;
   Ref as_text = variant_failure("String", std::move(text_error));
   Ref as_bytes = variant_failure("Bytes", std::move(bytes.error()));
   return fail(PyExc_TypeError, "failed to extract enum StringOrBytes ('str | bytes')\n- variant String (str): " +
@@ -87,9 +110,15 @@ Result<NameBytes> name_as_bytes(PyObject* name) {
 // A name is its UTF-8 text, or the bytes of a bytes-like object or sequence of small ints.
 Result<NameBytes> to_name(PyObject* name) {
   if (PyUnicode_Check(name)) [[likely]] {
+    if (!PyUnicode_IS_ASCII(name) && PyUnicode_GET_LENGTH(name) > kCachedTextLimit) [[unlikely]] {
+      Ref encoded(PyUnicode_AsUTF8String(name));
+      if (!encoded) return name_from_non_text(name, fetch_error());
+      std::string_view view(PyBytes_AS_STRING(encoded.get()), static_cast<size_t>(PyBytes_GET_SIZE(encoded.get())));
+      return NameBytes{view, {}, std::move(encoded)};
+    }
     Py_ssize_t length = 0;
     if (const char* utf8 = utf8_of(name, &length))
-      return NameBytes{std::string_view(utf8, static_cast<size_t>(length)), {}};
+      return NameBytes{std::string_view(utf8, static_cast<size_t>(length)), {}, {}};
     return name_from_non_text(name, fetch_error());
   }
   return name_from_non_text(name, type_mismatch(name, "str"));
@@ -109,10 +138,14 @@ Result<Ref> name_based(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
   VANTOR_TRY(name, convert<to_name>(slots[1], "name"));
   Hash hash;
   hash.update(namespace_value->bytes.data(), 16);
-  if (name.storage.empty())
-    hash.update(reinterpret_cast<const uint8_t*>(name.view.data()), name.view.size());
-  else
-    hash.update(name.storage.data(), name.storage.size());
+  std::span<const uint8_t> data = name.data();
+  if (data.size() >= kUnlockedHashMinimum) [[unlikely]] {
+    Py_BEGIN_ALLOW_THREADS
+    hash.update(data.data(), data.size());
+    Py_END_ALLOW_THREADS
+  } else {
+    hash.update(data.data(), data.size());
+  }
   auto digest = hash.finish();
   return new_uuid(apply_version(UuidValue::from_bytes(digest.data()), Version));
 }

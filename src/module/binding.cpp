@@ -180,11 +180,10 @@ Status bind_arguments(const ArgumentSpec& spec, PyObject* args, PyObject* kwargs
 PendingError with_parameter_note(PendingError error, const char* parameter) {
   Ref exception = std::move(error).into_exception();
   Ref note(PyUnicode_FromFormat("while processing '%s'", parameter));
-  if (note) {
-    Ref result(PyObject_CallMethodOneArg(exception.get(), interned_add_note(), note.get()));
-    if (!result) discard_error();
-  } else {
-    discard_error();
+  Ref result = note ? Ref(PyObject_CallMethodOneArg(exception.get(), interned_add_note(), note.get())) : Ref();
+  if (!result) {
+    // A note that cannot be attached is dropped; an interrupt raised meanwhile wins.
+    if (Status dropped = discard_error(); !dropped) return std::move(dropped.error());
   }
   return PendingError::from_exception(std::move(exception));
 }

@@ -52,6 +52,11 @@ void PendingError::raise() && noexcept {
   Py_DECREF(message);
 }
 
+bool PendingError::ordinary() const noexcept {
+  PyObject* type = exception_ ? reinterpret_cast<PyObject*>(Py_TYPE(exception_.get())) : type_;
+  return PyErr_GivenExceptionMatches(type, PyExc_Exception) && !PyErr_GivenExceptionMatches(type, PyExc_MemoryError);
+}
+
 Ref PendingError::into_exception() && {
   if (exception_) return std::move(exception_);
   std::move(*this).raise();

@@ -59,6 +59,9 @@ class PendingError {
 
   // Sets the interpreter's error indicator.
   void raise() && noexcept;
+  // An Exception subclass other than MemoryError: a failure that may be dropped or reported in
+  // other words. Interrupts (KeyboardInterrupt, SystemExit) and running out of memory may not.
+  bool ordinary() const noexcept;
   // The exception object, created now if it was deferred.
   Ref into_exception() &&;
 
@@ -99,9 +102,14 @@ inline std::unexpected<PendingError> fail(PendingError error) {
 [[gnu::cold]] inline std::unexpected<PendingError> fail_fetched() { return std::unexpected(fetch_error()); }
 
 // Drops the exception an interpreter call just reported where that failure does not matter (a
-// size hint, a note that could not be attached). A PanicException is still resumed: an internal
-// failure must never vanish.
-[[gnu::cold]] inline void discard_error() { (void)fetch_error(); }
+// size hint, a note that could not be attached). Only an ordinary failure is dropped: anything
+// else (Ctrl-C, SystemExit, MemoryError) is returned and must propagate unchanged. A
+// PanicException is still resumed: an internal failure must never vanish.
+[[nodiscard, gnu::cold]] inline Status discard_error() {
+  PendingError error = fetch_error();
+  if (error.ordinary()) return {};
+  return std::unexpected(std::move(error));
+}
 
 // The UTF-8 text of a str object, or `fallback` when there is none (a failed call that produced
 // it, or text that cannot be encoded); any error is cleared.

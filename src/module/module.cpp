@@ -101,7 +101,19 @@ Status set_safe_uuid_unknown(PyObject* module) {
   return {};
 }
 
+// The UUID type, PanicException, the interned names and the SafeUUID member the type refers to
+// are process-wide and hold objects of the interpreter that created them. A second interpreter
+// executing the module would overwrite them with its own objects, which die with it.
+// Py_mod_multiple_interpreters refuses isolated sub-interpreters; legacy ones are only refused
+// here, before anything shared is touched.
+Status refuse_sub_interpreter() {
+  if (PyInterpreterState_Get() == PyInterpreterState_Main()) [[likely]]
+    return {};
+  return fail(PyExc_ImportError, "module _vantor does not support loading in subinterpreters");
+}
+
 Status exec_module(PyObject* module) {
+  VANTOR_CHECK(refuse_sub_interpreter());
   if (!PyModule_Check(module)) return fail(type_mismatch(module, "module"));
   register_time_fork_handlers();
   VANTOR_CHECK(add_to_module(module, "__version__", new_str("1.0.0").get()));
@@ -120,6 +132,9 @@ Status exec_module(PyObject* module) {
 
 PyModuleDef_Slot kModuleSlots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(&exec_slot<exec_module>)},
+#ifdef Py_mod_multiple_interpreters
+    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
+#endif
     {0, nullptr},
 };
 

@@ -7,6 +7,7 @@
 #include <new>
 #include <optional>
 
+#include "core/panic.hpp"
 #include "time/clock.hpp"
 #include "uuid/uuid_value.hpp"
 
@@ -26,6 +27,11 @@ constexpr uint64_t unix_millis(Timestamp t) noexcept { return unix_millis(t.seco
 constexpr Timestamp timestamp_from_nanoseconds(u128 ns) noexcept {
   return {static_cast<uint64_t>(ns / 1'000'000'000u), static_cast<uint32_t>(ns % 1'000'000'000u)};
 }
+
+// The last millisecond the 48-bit time field can hold (in the year 10889).
+inline constexpr uint64_t kV7MaxMillis = (uint64_t{1} << 48) - 1;
+inline constexpr char kV7PastLimitMessage[] =
+    "the clock is past the last millisecond a version-7 UUID can hold (2^48 - 1 ms after the Unix epoch)";
 
 inline constexpr uint64_t kV7CounterSeedMask = (uint64_t{1} << 41) - 1;
 // First value the 42-bit counter field cannot hold.
@@ -56,6 +62,12 @@ constexpr Timestamp one_milli_later(Timestamp t) noexcept {
 
 // One generation step. The caller serialises calls on the same state. `draw_u64` is called at
 // most once; if it throws, `state` is left as it was.
+//
+// Past the 48-bit millisecond limit the step is an internal failure (a thrown Panic, state left
+// as it was), whether the clock reads beyond it or the counter, spent in the last millisecond,
+// would borrow the next one. Packing only the low 48 bits would wrap to 00000000-0000-7... and
+// break the order; holding the time at the limit would hand out values with a false time. A
+// clock 8900 years ahead is broken, like one before 1970.
 template <class Draw64>
 V7Step next_v7_timestamp(V7State& state, Timestamp reading, Draw64&& draw_u64) {
   const uint64_t millis = unix_millis(reading);
@@ -63,6 +75,8 @@ V7Step next_v7_timestamp(V7State& state, Timestamp reading, Draw64&& draw_u64) {
   Timestamp timestamp;
   uint64_t counter;
   if (millis > last_millis) {
+    if (millis > kV7MaxMillis) [[unlikely]]
+      internal_failure(kV7PastLimitMessage);
     // A fresh random start, with the top bit clear so that many increments fit before overflow.
     counter = static_cast<uint64_t>(draw_u64()) & kV7CounterSeedMask;
     timestamp = reading;
@@ -83,6 +97,8 @@ V7Step next_v7_timestamp(V7State& state, Timestamp reading, Draw64&& draw_u64) {
         // Borrow the next millisecond rather than repeat a value.
         timestamp = detail::one_milli_later(timestamp);
         last_millis = unix_millis(timestamp);
+        if (last_millis > kV7MaxMillis) [[unlikely]]
+          internal_failure(kV7PastLimitMessage);
         counter = static_cast<uint64_t>(draw_u64()) & kV7CounterSeedMask;
       }
     }

@@ -262,6 +262,65 @@ TEST(V7Step, ThrowingDrawLeavesStateUntouched) {
   }
 }
 
+// ---- The 48-bit millisecond limit ------------------------------------------------------------
+
+// The last millisecond the time field holds is 281474976710.655 s after the epoch.
+constexpr uint64_t kLimitSeconds = 281'474'976'710;
+constexpr Timestamp kLastMillisecond{kLimitSeconds, 655'999'999};
+constexpr Timestamp kPastLimit{kLimitSeconds, 656'000'000};
+
+TEST(V7Limit, LastMillisecondIsTheLargestTimeField) {
+  V7State state;
+  ScriptedDraw draw{{0}};
+  V7Step step = next_v7_timestamp(state, kLastMillisecond, draw);
+  EXPECT_EQ(static_cast<uint64_t>(packed(step) >> 80), (uint64_t{1} << 48) - 1);
+}
+
+// Past the limit a step fails, whether the clock reads beyond it or the spent counter would
+// borrow the millisecond after it; the state is left for the next step to continue from.
+TEST(V7Limit, PastTheLimitFailsAndLeavesStateUntouched) {
+  struct Case {
+    const char* name;
+    V7State state;
+    Timestamp reading;
+  };
+  const uint64_t last = (uint64_t{1} << 48) - 1;
+  const Case cases[] = {
+      {"clock one millisecond past", {}, kPastLimit},
+      {"clock saturated", {}, {UINT64_MAX, 999'999'999}},
+      {"counter spent in the last millisecond", {last, kLimitSeconds, 655'000'000, kCounterMax, false}, kLastMillisecond},
+      {"clock past after values in the last millisecond", {last, kLimitSeconds, 655'000'000, 7, false}, kPastLimit},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    V7State state = c.state;
+    ::testing::internal::CaptureStderr();
+    try {
+      next_v7_timestamp(state, c.reading, NoDraw{});
+      ADD_FAILURE() << "no failure";
+    } catch (const Panic& panic) {
+      EXPECT_EQ(panic.message, kV7PastLimitMessage);
+    }
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find(kV7PastLimitMessage), std::string::npos);
+    EXPECT_EQ(state.last_millis, c.state.last_millis);
+    EXPECT_EQ(state.last_seconds, c.state.last_seconds);
+    EXPECT_EQ(state.last_subsec_nanos, c.state.last_subsec_nanos);
+    EXPECT_EQ(state.counter, c.state.counter);
+  }
+}
+
+TEST(V7Limit, ClockBackInRangeCountsOnAfterAFailure) {
+  V7State state;
+  ScriptedDraw draw{{0x10}};
+  const u128 first = packed(next_v7_timestamp(state, kLastMillisecond, draw));
+  ::testing::internal::CaptureStderr();
+  EXPECT_THROW(next_v7_timestamp(state, kPastLimit, draw), Panic);
+  ::testing::internal::GetCapturedStderr();
+  V7Step next = next_v7_timestamp(state, kLastMillisecond, draw);
+  EXPECT_EQ(next.counter, 0x11u);
+  EXPECT_GT(packed(next), first);
+}
+
 // ---- The shared context ---------------------------------------------------------------------
 
 TEST(V7SharedContext, StepUnlocksWhenTheDrawThrows) {

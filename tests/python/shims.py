@@ -2,9 +2,11 @@
 
 A shim is `tests/shims/<name>.c`, built once per test session into a temporary directory. Tests
 then run Python code in a child interpreter with the shim preloaded, so that the real extension
-module meets the faked C library calls while the test process itself stays untouched.
+module meets the faked C library calls while the test process itself stays untouched. The same
+child harness serves every test that needs a fresh or expendable interpreter.
 """
 import atexit
+import json
 import os
 import shutil
 import subprocess
@@ -43,20 +45,33 @@ def build_shim(name):
     return output
 
 
-def run_with_shim(shim_paths, code, env=None):
-    """Runs `code` in a child interpreter with the shims preloaded; returns the CompletedProcess."""
-    if isinstance(shim_paths, (str, os.PathLike)):
-        shim_paths = [shim_paths]
+def run_child(code, shims=(), env=None, input=None, timeout=120):
+    """Runs `code` in a child interpreter and returns the CompletedProcess (text mode).
+
+    `shims` names sources in tests/shims, built and preloaded; `env` is added to the test's own
+    environment; `input` goes to the child's stdin. The child runs with faulthandler on, so a
+    crash leaves its traceback in the captured stderr.
+    """
     child_env = dict(os.environ)
     child_env.update(env or {})
-    preload = [os.fspath(p) for p in shim_paths]
+    preload = [build_shim(name) for name in shims]
     if child_env.get("LD_PRELOAD"):
         preload.append(child_env["LD_PRELOAD"])
-    child_env["LD_PRELOAD"] = " ".join(preload)
+    if preload:
+        child_env["LD_PRELOAD"] = " ".join(preload)
     return subprocess.run(
-        [sys.executable, "-c", code],
+        [sys.executable, "-X", "faulthandler", "-c", code],
         env=child_env,
+        input=input,
         capture_output=True,
         text=True,
-        timeout=60,
+        timeout=timeout,
     )
+
+
+def child_result(code, shims=(), env=None):
+    """Runs `code` like `run_child`, requires a clean exit, and returns the JSON value of the
+    child's last line of output together with its stderr."""
+    result = run_child(code, shims, env)
+    assert result.returncode == 0, f"exit {result.returncode}\nstdout:\n{result.stdout}\nstderr:\n{result.stderr}"
+    return json.loads(result.stdout.splitlines()[-1]), result.stderr

@@ -1,4 +1,6 @@
 """`python -m vantor`, run as a separate process the way a shell would run it."""
+import os
+import shlex
 import subprocess
 import sys
 import uuid
@@ -6,6 +8,7 @@ import uuid
 import pytest
 
 import vantor
+from shims import build_shim
 
 NAMESPACE_SHORTCUTS = [
     ("@dns", vantor.NAMESPACE_DNS),
@@ -176,17 +179,39 @@ def test_help_lists_the_options():
         assert option in out
 
 
-def test_closed_pipe_ends_quietly():
-    # Like `python -m vantor -C 1000000 | head -n 1`: the reader leaves long before the end.
-    with subprocess.Popen(
-        [sys.executable, "-m", "vantor", "-C", "1000000"],
-        stdout=subprocess.PIPE,
-        stderr=subprocess.PIPE,
-    ) as process:
-        first = process.stdout.readline()
-        process.stdout.close()
-        stderr = process.stderr.read()
-        returncode = process.wait()
-    assert vantor.UUID(first.decode().strip()).version == 4
-    assert stderr == b""
-    assert returncode == 1
+# A broken or closed standard output, the way a shell makes one. Where the standard library's
+# `python -m uuid` prints a traceback, the command prints only its last line; where it prints
+# nothing (stdout closed, so there is no sys.stdout), the command ends silently too.
+@pytest.mark.parametrize(
+    "shell, status, stderr",
+    [
+        ("{cmd} >&-", 0, ""),
+        ("{cmd} -C 100000 >&-", 0, ""),
+        ("{cmd} -u uuid5 -n @dns -N x >&-", 0, ""),
+        ("{cmd} >/dev/full", 1, "OSError: [Errno 28] No space left on device\n"),
+        ("{cmd} -C 100000 >/dev/full", 1, "OSError: [Errno 28] No space left on device\n"),
+        # The reader leaves long before the end, as `| head -1` does.
+        ("{cmd} -C 1000000 | head -1 >/dev/null; exit ${{PIPESTATUS[0]}}", 1,
+         "BrokenPipeError: [Errno 32] Broken pipe\n"),
+    ],
+    ids=["closed", "closed-many", "closed-name-based", "full", "full-many", "broken-pipe"],
+)
+def test_unwritable_output_ends_with_at_most_one_line(shell, status, stderr):
+    command = shell.format(cmd=f"{shlex.quote(sys.executable)} -m vantor")
+    result = subprocess.run(["bash", "-c", command], capture_output=True, text=True, timeout=120)
+    assert (result.returncode, result.stderr) == (status, stderr)
+
+
+@pytest.mark.parametrize("function", ["uuid1", "uuid6", "uuid7"])
+def test_internal_failure_is_one_line_and_a_failing_status(function):
+    # A clock before 1970 is an internal failure of the time-based generators.
+    env = dict(os.environ, LD_PRELOAD=build_shim("clock_shim"), CLOCK_SHIM_NS="-1500000000")
+    result = subprocess.run(
+        [sys.executable, "-m", "vantor", "-u", function], capture_output=True, text=True, env=env, timeout=60
+    )
+    assert result.returncode == 1
+    assert result.stdout == ""
+    assert result.stderr == (
+        "python -m vantor: internal failure: Getting elapsed time since UNIX_EPOCH. If this fails, "
+        "we've somehow violated causality: SystemTimeError(1.5s)\n"
+    )

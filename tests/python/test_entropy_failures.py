@@ -11,7 +11,7 @@ import textwrap
 
 import pytest
 
-from shims import build_shim, run_with_shim
+from shims import child_result
 from vantor import UUID
 
 KEY_BYTES = 32
@@ -68,9 +68,8 @@ def run_child(tmp_path, body):
     """Runs `body` after PREAMBLE in a child with the shim; returns the child's `results`."""
     env = {"SHIM_GETRANDOM": "", "SHIM_GETRANDOM_LOG": str(tmp_path / "getrandom.log")}
     code = PREAMBLE + textwrap.dedent(body) + EPILOGUE
-    proc = run_with_shim(build_shim("getrandom_shim"), code, env=env)
-    assert proc.returncode == 0, proc.stderr
-    return json.loads(proc.stdout.splitlines()[-1])
+    results, _ = child_result(code, ["getrandom_shim"], env)
+    return results
 
 
 def assert_uuid4(outcome):

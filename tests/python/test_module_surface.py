@@ -10,6 +10,7 @@ import pytest
 
 import _vantor
 import vantor
+from shims import child_result
 from vantor import UUID
 
 MODULES = [pytest.param(_vantor, id="_vantor"), pytest.param(vantor, id="vantor")]
@@ -217,3 +218,64 @@ def test_class_accepts_new_attributes(monkeypatch):
     monkeypatch.setattr(UUID, "extra_attribute", 42, raising=False)
     assert UUID.extra_attribute == 42
     assert UUID(int=0).extra_attribute == 42
+
+
+# The module keeps process-wide objects (the UUID class, the SafeUUID member it hands out, the
+# PanicException class) that belong to one interpreter, so every sub-interpreter, legacy or
+# isolated, must be refused before it can replace them with objects that die with it.
+SUB_INTERPRETERS = r'''
+import json, os, sys, uuid
+
+try:
+    import _interpreters as interpreters  # 3.13 and later
+
+    def create(isolated):
+        return interpreters.create("isolated" if isolated else "legacy")
+
+    def run(interpreter, code):
+        failure = interpreters.exec(interpreter, code)
+        assert failure is None, failure
+except ImportError:
+    import _xxsubinterpreters as interpreters  # 3.12
+
+    def create(isolated):
+        return interpreters.create(isolated=isolated)
+
+    def run(interpreter, code):
+        interpreters.run_string(interpreter, code)
+
+if MAIN_FIRST:
+    import vantor
+
+outcomes = {}
+for mode in ("legacy", "isolated"):
+    read, write = os.pipe()
+    interpreter = create(mode == "isolated")
+    run(interpreter, f"""
+import os
+try:
+    import vantor
+    outcome = "imported"
+except BaseException as error:
+    outcome = type(error).__name__ + ": " + str(error)
+os.write({write}, outcome.encode())
+""")
+    interpreters.destroy(interpreter)
+    os.close(write)
+    outcomes[mode] = os.read(read, 4096).decode()
+    os.close(read)
+
+import vantor
+
+value = vantor.uuid4()
+outcomes["is_safe"] = value.is_safe is uuid.SafeUUID.unknown
+outcomes["repr"] = repr(value.is_safe)
+print(json.dumps(outcomes))
+'''
+
+
+@pytest.mark.parametrize("main_first", [True, False], ids=["main-imports-first", "main-imports-after"])
+def test_sub_interpreters_are_refused_and_the_main_one_stays_intact(main_first):
+    out, _ = child_result(f"MAIN_FIRST = {main_first}\n" + SUB_INTERPRETERS)
+    refused = "ImportError: module _vantor does not support loading in subinterpreters"
+    assert out == {"legacy": refused, "isolated": refused, "is_safe": True, "repr": "<SafeUUID.unknown: None>"}

@@ -10,7 +10,7 @@ import threading
 import pytest
 
 import vantor
-from shims import build_shim, run_with_shim
+from shims import run_child
 
 MULTICAST_BIT = 1 << 40
 
@@ -25,9 +25,9 @@ print(json.dumps(nodes))
 def run_with_interfaces(mode, tmp_path):
     """The nodes seen by a child whose getifaddrs gives `mode`, and the shim's call counts."""
     counts_file = tmp_path / "counts"
-    result = run_with_shim(
-        [build_shim("ifaddrs_shim")],
+    result = run_child(
         CHILD_CODE,
+        ["ifaddrs_shim"],
         env={"IFADDRS_SHIM": mode, "IFADDRS_SHIM_COUNTS": str(counts_file)},
     )
     assert result.returncode == 0, result.stderr
@@ -113,7 +113,7 @@ def test_random_node_without_a_usable_interface(tmp_path, mode):
 def test_real_host_node_agrees_in_a_fresh_process():
     # A child without shims reads the same host, so it must settle on the same address unless
     # this host has none usable (then both draw random multicast nodes).
-    result = run_with_shim([], CHILD_CODE)
+    result = run_child(CHILD_CODE)
     assert result.returncode == 0, result.stderr
     nodes = json.loads(result.stdout)
     assert len(set(nodes)) == 1

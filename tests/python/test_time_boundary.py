@@ -12,7 +12,7 @@ import uuid
 import pytest
 
 from conftest import GREGORIAN_TO_UNIX_TICKS
-from shims import build_shim, run_with_shim
+from shims import child_result
 
 SEQUENCE_MODULUS = 1 << 14
 CAUSALITY = "Getting elapsed time since UNIX_EPOCH. If this fails, we've somehow violated causality: "
@@ -48,11 +48,7 @@ def emit(result):
 
 def run_clock(code):
     """Runs `code` after PRELUDE with the clock shim; returns what the child emitted and stderr."""
-    result = run_with_shim(
-        [build_shim("clock_shim")], PRELUDE + textwrap.dedent(code), env={"CLOCK_SHIM_NS": ""}
-    )
-    assert result.returncode == 0, f"exit {result.returncode}\nstdout:\n{result.stdout}\nstderr:\n{result.stderr}"
-    return json.loads(result.stdout.splitlines()[-1]), result.stderr
+    return child_result(PRELUDE + textwrap.dedent(code), ["clock_shim"], {"CLOCK_SHIM_NS": ""})
 
 
 def ticks_at(ns):
@@ -415,3 +411,33 @@ def test_panic_raised_in_python_code_is_resumed(call):
     assert "Traceback (most recent call last)" in after
     assert "in __index__" in after
     assert "PanicException: boom" in after
+
+
+# The 48-bit millisecond field ends in the year 10889. Values up to its last millisecond keep
+# their order; beyond it uuid7() fails instead of wrapping to 00000000-0000-7..., and a clock
+# back in range continues from where it stopped.
+PAST_LIMIT = "the clock is past the last millisecond a version-7 UUID can hold (2^48 - 1 ms after the Unix epoch)"
+LAST_MS = (1 << 48) - 1
+
+
+def test_uuid7_at_the_48_bit_millisecond_limit():
+    readings = [(LAST_MS - 1) * MS, LAST_MS * MS, LAST_MS * MS + 999_999, (LAST_MS + 1) * MS,
+                (LAST_MS + 10**9) * MS, LAST_MS * MS]
+    out, stderr = run_clock(f'''
+        set_clock(*{readings})
+        emit([outcome(vantor.uuid7), outcome(vantor._uuid7_int), outcome(vantor.uuid7),
+              outcome(vantor._uuid7_int), outcome(vantor.uuid7), outcome(vantor._uuid7_int)])
+    ''')
+    values = [o.get("value") for o in out]
+    assert [ms_field(v) for v in values[:3]] == [LAST_MS - 1, LAST_MS, LAST_MS]
+    assert values[0] < values[1] < values[2] < values[5]
+    assert v7_counter(values[5]) == v7_counter(values[2]) + 1
+    failure = {
+        "raised": ["pyo3_runtime", "PanicException"],
+        "args": [PAST_LIMIT],
+        "is_exception": False,
+        "bases": ["BaseException"],
+    }
+    assert out[3:5] == [failure, failure]
+    assert stderr.count(f"vantor: internal failure at ") == 2
+    assert stderr.count(PAST_LIMIT) == 2

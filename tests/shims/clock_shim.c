@@ -3,7 +3,8 @@
 // the real clock_gettime, so the interpreter's timers keep working.
 //
 // CLOCK_SHIM_NS: comma-separated signed nanoseconds since the Unix epoch, e.g. "-1500000000" or
-//   "1700000000000000000,1699999999998000000". Each CLOCK_REALTIME reading takes the next entry;
+//   "1700000000000000000,1699999999998000000". Entries may exceed 64 bits (the 48-bit
+//   millisecond limit of version 7 lies near 2.8e20 ns). Each CLOCK_REALTIME reading takes the next entry;
 //   the last one is repeated from then on. Unset or empty: the real clock.
 //
 // The interpreter itself reads the wall clock while starting, which would use up entries, so a
@@ -26,7 +27,9 @@
 typedef int (*clock_gettime_fn)(clockid_t, struct timespec *);
 
 static pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
-static long long readings[MAX_READINGS];
+typedef __int128 nanos_t;
+
+static nanos_t readings[MAX_READINGS];
 static int reading_count = 0;  // 0: pass CLOCK_REALTIME through as well
 static int next_reading = 0;
 static long long answered = 0;
@@ -38,18 +41,31 @@ static clock_gettime_fn real_clock_gettime(void) {
   return real;
 }
 
+// Parses one signed decimal at `p` into `out`; returns the end, or NULL when there is no number
+// or it does not fit in 120 bits.
+static const char *parse_nanos(const char *p, nanos_t *out) {
+  int negative = 0;
+  if (*p == '-' || *p == '+') negative = *p++ == '-';
+  if (*p < '0' || *p > '9') return NULL;
+  nanos_t value = 0;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    if (value > ((nanos_t)1 << 120) / 10) return NULL;
+    value = value * 10 + (*p - '0');
+  }
+  *out = negative ? -value : value;
+  return p;
+}
+
 // Parses `list` into `out`; returns the number of entries or -1.
-static int parse_list(const char *list, long long *out) {
+static int parse_list(const char *list, nanos_t *out) {
   int count = 0;
   const char *p = list;
   if (p == NULL || *p == '\0') return 0;
   for (;;) {
     if (count == MAX_READINGS) return -1;
-    char *end = NULL;
-    errno = 0;
-    long long value = strtoll(p, &end, 10);
-    if (end == p || errno != 0) return -1;
-    out[count++] = value;
+    const char *end = parse_nanos(p, &out[count]);
+    if (end == NULL) return -1;
+    ++count;
     if (*end == '\0') return count;
     if (*end != ',') return -1;
     p = end + 1;
@@ -65,12 +81,12 @@ static void load_env_once(void) {
 }
 
 int clock_shim_set(const char *list) {
-  long long parsed[MAX_READINGS];
+  nanos_t parsed[MAX_READINGS];
   int count = parse_list(list, parsed);
   if (count < 0) return -1;
   pthread_mutex_lock(&lock);
   loaded_from_env = 1;
-  memcpy(readings, parsed, sizeof(long long) * (size_t)count);
+  memcpy(readings, parsed, sizeof(nanos_t) * (size_t)count);
   reading_count = count;
   next_reading = 0;
   answered = 0;
@@ -90,19 +106,19 @@ int clock_gettime(clockid_t clock, struct timespec *tp) {
     pthread_mutex_lock(&lock);
     load_env_once();
     if (reading_count > 0) {
-      long long ns = readings[next_reading];
+      nanos_t ns = readings[next_reading];
       if (next_reading + 1 < reading_count) ++next_reading;
       ++answered;
       pthread_mutex_unlock(&lock);
       // Normalised like the kernel's readings: 0 <= tv_nsec < 10^9, also before the epoch.
-      long long seconds = ns / 1000000000LL;
-      long long nanos = ns % 1000000000LL;
+      nanos_t seconds = ns / 1000000000LL;
+      long nanos = (long)(ns % 1000000000LL);
       if (nanos < 0) {
         nanos += 1000000000LL;
         seconds -= 1;
       }
       tp->tv_sec = (time_t)seconds;
-      tp->tv_nsec = (long)nanos;
+      tp->tv_nsec = nanos;
       return 0;
     }
     pthread_mutex_unlock(&lock);
