@@ -2,7 +2,10 @@
 
 The test modules import the strategies and helpers below with `from conftest import ...`.
 """
+import contextlib
+
 import hypothesis.strategies as st
+import pytest
 from hypothesis import HealthCheck, settings
 
 # Wall-clock limits would make the property tests depend on machine load, not on behaviour.
@@ -46,6 +49,19 @@ def notes_of(excinfo):
 
 def processing_note(param):
     return [f"while processing '{param}'"]
+
+
+@contextlib.contextmanager
+def raises_exactly(error, message, note=None):
+    """Expects the block to raise exactly `error` (not a subclass) with `message` (any message
+    when None), carrying the note "while processing '{note}'" when `note` is given and no note
+    otherwise."""
+    with pytest.raises(error) as excinfo:
+        yield excinfo
+    assert type(excinfo.value) is error
+    if message is not None:
+        assert str(excinfo.value) == message
+    assert notes_of(excinfo) == (processing_note(note) if note else [])
 
 
 class Index:

@@ -4,7 +4,7 @@ import uuid
 
 import pytest
 
-from conftest import MAX_INT, Index, notes_of, processing_note
+from conftest import Index, MAX_INT, notes_of, processing_note, raises_exactly
 from vantor import UUID
 
 ONE_OF = "one of the hex, bytes, bytes_le, fields, or int arguments must be given"
@@ -88,10 +88,8 @@ def test_accepted_argument_forms(kwargs, expected):
     ],
 )
 def test_exactly_one_input_required(args, kwargs):
-    with pytest.raises(TypeError) as excinfo:
+    with raises_exactly(TypeError, ONE_OF):
         UUID(*args, **kwargs)
-    assert str(excinfo.value) == ONE_OF
-    assert notes_of(excinfo) == []
 
 
 # (keyword arguments, exception type, exact message or None, parameter named by the note)
@@ -130,12 +128,8 @@ CONVERSION_FAILURES = [
 
 @pytest.mark.parametrize(("kwargs", "exc", "message", "param"), CONVERSION_FAILURES)
 def test_conversion_failures_name_the_argument(kwargs, exc, message, param):
-    with pytest.raises(exc) as excinfo:
+    with raises_exactly(exc, message, param):
         UUID(**kwargs)
-    assert type(excinfo.value) is exc
-    if message is not None:
-        assert str(excinfo.value) == message
-    assert notes_of(excinfo) == processing_note(param)
 
 
 @pytest.mark.parametrize(
@@ -181,11 +175,8 @@ def test_first_conversion_failure_wins(kwargs, param):
     ],
 )
 def test_build_failures_carry_no_note(kwargs, message):
-    with pytest.raises(ValueError) as excinfo:
+    with raises_exactly(ValueError, message):
         UUID(**kwargs)
-    assert type(excinfo.value) is ValueError
-    assert str(excinfo.value) == message
-    assert notes_of(excinfo) == []
 
 
 @pytest.mark.parametrize(
@@ -286,12 +277,8 @@ def test_static_factories_by_keyword(name, keyword):
     ],
 )
 def test_static_factory_failures(name, arg, exc, message, note):
-    with pytest.raises(exc) as excinfo:
+    with raises_exactly(exc, message, note):
         getattr(UUID, name)(arg)
-    assert type(excinfo.value) is exc
-    if message is not None:
-        assert str(excinfo.value) == message
-    assert notes_of(excinfo) == (processing_note(note) if note else [])
 
 
 def test_subclass_constructor_builds_the_subclass():

@@ -5,7 +5,6 @@ preloaded. The child arms the shim's script (SHIM_GETRANDOM) at the moment it wa
 interpreter's own start-up reads are untouched, and reads the shim's log of calls
 (SHIM_GETRANDOM_LOG: one "pid length result" line per call).
 """
-import json
 import os
 import textwrap
 

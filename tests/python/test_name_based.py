@@ -1,12 +1,16 @@
 """uuid3 and uuid5: the name-based UUIDs (MD5 and SHA-1 of namespace and name)."""
 import array
+import sys
+import threading
+import time
 import uuid as std_uuid
 
 import hypothesis.strategies as st
 import pytest
 from hypothesis import given
 
-from conftest import MAX_INT, notes_of, processing_note
+from conftest import MAX_INT, notes_of, processing_note, raises_exactly
+from shims import run_child
 from vantor import MAX, NAMESPACE_DNS, NAMESPACE_OID, NAMESPACE_URL, NAMESPACE_X500, NIL, RFC_4122, UUID, uuid3, uuid5
 
 GENERATORS = [
@@ -124,11 +128,8 @@ def test_keyword_arguments_and_namespace_subclass(generate):
 @pytest.mark.parametrize("name", ["abc", 5], ids=["good-name", "bad-name"])
 def test_namespace_must_be_our_uuid(generate, namespace, message, name):
     # the name is not examined once the namespace failed: a bad name does not change the report
-    with pytest.raises(TypeError) as excinfo:
+    with raises_exactly(TypeError, message, "namespace"):
         generate(namespace, name)
-    assert type(excinfo.value) is TypeError
-    assert str(excinfo.value) == message
-    assert notes_of(excinfo) == processing_note("namespace")
 
 
 def enum_failure(string_cause, bytes_cause):
@@ -206,31 +207,213 @@ BAD_NAMES = [
 @pytest.mark.parametrize("generate", [uuid3, uuid5])
 @pytest.mark.parametrize(("name", "message"), BAD_NAMES)
 def test_bad_name_reports_both_readings(generate, name, message):
-    with pytest.raises(TypeError) as excinfo:
+    with raises_exactly(TypeError, message, "name") as excinfo:
         generate(NAMESPACE_DNS, name)
-    assert type(excinfo.value) is TypeError
-    assert str(excinfo.value) == message
-    assert notes_of(excinfo) == processing_note("name")
     # both readings are folded into the message; none of them is chained
     assert excinfo.value.__cause__ is None
 
 
-@pytest.mark.parametrize(
-    ("args", "kwargs", "message"),
-    [
-        ((), {}, "{f}() missing 2 required positional arguments: 'namespace' and 'name'"),
-        ((NAMESPACE_DNS,), {}, "{f}() missing 1 required positional argument: 'name'"),
-        ((), {"name": "a"}, "{f}() missing 1 required positional argument: 'namespace'"),
-        ((NAMESPACE_DNS, "a", "b"), {}, "{f}() takes 2 positional arguments but 3 were given"),
-        ((NAMESPACE_DNS, "a"), {"x": 1}, "{f}() got an unexpected keyword argument 'x'"),
-        ((NAMESPACE_DNS, "a"), {"namespace": NAMESPACE_DNS}, "{f}() got multiple values for argument 'namespace'"),
-        # binding is checked before any argument is converted
-        (("bad", 5, 6), {}, "{f}() takes 2 positional arguments but 3 were given"),
-    ],
-)
+# ---- hostile names: lying lengths, interrupts, fatal errors ----------------------------------
+
+
+class Items:
+    """A sequence whose length is `length` and whose items are `items`; a callable item or
+    length is called instead, so that it can raise."""
+
+    def __init__(self, items, length=None):
+        self.items = items
+        self.length = len(items) if length is None else length
+
+    def __len__(self):
+        return self.length() if callable(self.length) else self.length
+
+    def __getitem__(self, index):
+        if index >= len(self.items):
+            raise IndexError(index)
+        item = self.items[index]
+        return item() if callable(item) else item
+
+
+class IterRaises:
+    def __init__(self, error):
+        self.error = error
+
+    def __len__(self):
+        return 1
+
+    def __getitem__(self, index):
+        return 97
+
+    def __iter__(self):
+        raise self.error
+
+
+class NextRaises(IterRaises):
+    def __iter__(self):
+        yield 97
+        raise self.error
+
+
+class IndexRaises:
+    def __init__(self, error):
+        self.error = error
+
+    def __index__(self):
+        raise self.error
+
+
+def raiser(error):
+    def hook():
+        raise error
+
+    return hook
+
+
+def outcome(call, *args):
+    try:
+        return ("value", call(*args).int)
+    except BaseException as error:  # noqa: BLE001 - the outcome is compared, not handled
+        return ("raised", type(error), str(error))
+
+
+# A length is only a size hint. Lies in either direction, or a length far beyond memory, give
+# what the same items give from a truthful sequence.
 @pytest.mark.parametrize("generate", [uuid3, uuid5])
-def test_binding_failures(generate, args, kwargs, message):
-    with pytest.raises(TypeError) as excinfo:
-        generate(*args, **kwargs)
-    assert str(excinfo.value) == message.format(f=generate.__name__)
-    assert notes_of(excinfo) == []
+@pytest.mark.parametrize(
+    ("lying", "truthful"),
+    [
+        (range(10**12), range(257)),  # the 257th item is out of range
+        (range(sys.maxsize), range(257)),
+        (Items([1, 2, 3], length=10**12), [1, 2, 3]),
+        (Items([1, 2, 3], length=0), [1, 2, 3]),
+        (Items([7] * 100_000, length=1), [7] * 100_000),
+        (Items([1, 256], length=10**12), Items([1, 256])),
+    ],
+    ids=["range-1e12", "range-maxsize", "long", "short", "many-items", "long-bad-item"],
+)
+def test_length_is_only_a_hint(generate, lying, truthful):
+    assert outcome(generate, NAMESPACE_DNS, lying) == outcome(generate, NAMESPACE_DNS, truthful)
+
+
+# What the ordinary failure of each hook turns into: a dropped size hint, or the report of
+# both readings of the name.
+NAME_HOOKS = {
+    "__len__": (lambda error: Items([97], length=raiser(error)), "value"),
+    "__getitem__": (lambda error: Items([97, raiser(error)]), "report"),
+    "__iter__": (lambda error: IterRaises(error), "report"),
+    "__next__": (lambda error: NextRaises(error), "report"),
+    "__index__": (lambda error: [97, IndexRaises(error)], "report"),
+}
+
+
+@pytest.mark.parametrize("generate", [uuid3, uuid5])
+@pytest.mark.parametrize("hook", NAME_HOOKS)
+@pytest.mark.parametrize("fatal", [KeyboardInterrupt, SystemExit, MemoryError])
+def test_interrupts_and_fatal_errors_from_a_name_propagate_unchanged(generate, hook, fatal):
+    make, _ = NAME_HOOKS[hook]
+    error = fatal("from " + hook)
+    with pytest.raises(fatal) as info:
+        generate(NAMESPACE_DNS, make(error))
+    assert info.value is error
+    assert notes_of(info) == processing_note("name")
+
+
+@pytest.mark.parametrize("generate", [uuid3, uuid5])
+@pytest.mark.parametrize("hook", NAME_HOOKS)
+@pytest.mark.parametrize("ordinary", [ValueError, RuntimeError, KeyError])
+def test_ordinary_failures_from_a_name_are_dropped_or_reported(generate, hook, ordinary):
+    make, fate = NAME_HOOKS[hook]
+    name = make(ordinary("from " + hook))
+    if fate == "value":
+        assert generate(NAMESPACE_DNS, name) == generate(NAMESPACE_DNS, b"a")
+    else:
+        with pytest.raises(TypeError, match=r"^failed to extract enum StringOrBytes") as info:
+            generate(NAMESPACE_DNS, name)
+        assert f"{ordinary.__name__}: " in str(info.value)
+
+
+SLOW_LENGTH = r'''
+import os, signal, threading, time
+import vantor
+
+signal.signal(signal.SIGINT, signal.default_int_handler)
+
+
+class SlowLength:
+    def __len__(self):
+        threading.Timer(0.2, os.kill, (os.getpid(), signal.SIGINT)).start()
+        time.sleep(30)
+        return 1
+
+    def __getitem__(self, index):
+        if index:
+            raise IndexError(index)
+        return 97
+
+
+start = time.monotonic()
+try:
+    vantor.GENERATE(vantor.NAMESPACE_DNS, SlowLength())
+except KeyboardInterrupt:
+    print("interrupted after", round(time.monotonic() - start), "s")
+else:
+    print("the interrupt was lost")
+'''
+
+
+@pytest.mark.parametrize("generate", ["uuid3", "uuid5"])
+def test_sigint_during_a_slow_length_interrupts_the_call(generate):
+    result = run_child(SLOW_LENGTH.replace("GENERATE", generate), timeout=60)
+    assert (result.returncode, result.stdout, result.stderr) == (0, "interrupted after 0 s\n", "")
+
+
+# ---- large names ---------------------------------------------------------------------------
+
+LARGE = 64 << 20
+
+
+@pytest.mark.parametrize(("generate", "reference", "version"), GENERATORS)
+@pytest.mark.parametrize(
+    "make_name",
+    [lambda: bytes(LARGE), lambda: bytearray(LARGE), lambda: "é" * (LARGE // 2)],
+    ids=["bytes", "bytearray", "non-ascii-str"],
+)
+def test_other_threads_run_during_a_large_hash(generate, reference, version, make_name):
+    name = make_name()
+    stamps = []
+    stop = threading.Event()
+
+    def count():
+        while not stop.is_set():
+            stamps.append(time.monotonic())
+
+    worker = threading.Thread(target=count)
+    worker.start()
+    # The worker may hold the lock for a switch interval on either side of the call; many stamps
+    # well inside it show that it ran while the hash did.
+    margin = 4 * sys.getswitchinterval()
+    try:
+        for _ in range(50):
+            start = time.monotonic()
+            result = generate(NAMESPACE_DNS, name)
+            end = time.monotonic()
+            inside = [t for t in stamps[-100_000:] if start + margin < t < end - margin]
+            if len(inside) >= 10:
+                break
+        else:
+            pytest.fail("no other thread ran during any of 50 large hashes")
+    finally:
+        stop.set()
+        worker.join()
+    assert result.int == reference(std_uuid.UUID(str(NAMESPACE_DNS)), name).int
+
+
+@pytest.mark.parametrize(("generate", "reference", "version"), GENERATORS)
+@pytest.mark.parametrize("length", [1, 16 * 1024, 16 * 1024 + 1, 1 << 20])
+def test_non_ascii_names_hash_as_utf8_and_large_ones_leave_no_cached_copy(generate, reference, version, length):
+    name = "é" * (length - 1) + "😀"
+    size = sys.getsizeof(name)
+    assert generate(NAMESPACE_DNS, name).int == reference(std_uuid.NAMESPACE_DNS, name).int
+    if length >= 1 << 20:
+        # A cached UTF-8 copy would stay with the string as long as it lives.
+        assert sys.getsizeof(name) == size

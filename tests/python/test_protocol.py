@@ -9,7 +9,7 @@ from hypothesis import given
 from hypothesis import strategies as st
 
 import vantor
-from conftest import MAX_INT, notes_of, processing_note, uuid_ints
+from conftest import MAX_INT, notes_of, processing_note, raises_exactly, uuid_ints
 from vantor import MAX, NIL, UUID
 
 SAMPLE = "c232ab00-9414-11ec-b3c8-9f6bdeced846"
@@ -158,12 +158,8 @@ def test_set_version_on_a_subclass_gives_a_plain_uuid():
     ],
 )
 def test_set_version_failures(sample, version, exc, message, note):
-    with pytest.raises(exc) as excinfo:
+    with raises_exactly(exc, message, note):
         sample.set_version(version)
-    assert type(excinfo.value) is exc
-    if message is not None:
-        assert str(excinfo.value) == message
-    assert notes_of(excinfo) == (processing_note(note) if note else [])
 
 
 def test_getnewargs(sample):

@@ -5,7 +5,6 @@ Each test runs a child interpreter with tests/shims/clock_shim.c preloaded; the 
 clock through the shim's exported clock_shim_set() right before each generation (so readings
 taken by the interpreter itself cannot shift them) and prints one JSON line of results.
 """
-import json
 import textwrap
 import uuid
 
@@ -439,5 +438,5 @@ def test_uuid7_at_the_48_bit_millisecond_limit():
         "bases": ["BaseException"],
     }
     assert out[3:5] == [failure, failure]
-    assert stderr.count(f"vantor: internal failure at ") == 2
+    assert stderr.count("vantor: internal failure at ") == 2
     assert stderr.count(PAST_LIMIT) == 2
