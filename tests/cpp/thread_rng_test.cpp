@@ -114,14 +114,19 @@ std::string hex(u128 v) {
   return text;
 }
 
+// The failure report that the panic writes to stderr is captured and checked, not shown.
 template <class F>
 void expect_panic(F&& f, const std::string& message) {
+  testing::internal::CaptureStderr();
   try {
     f();
     ADD_FAILURE() << "no Panic thrown";
   } catch (const Panic& panic) {
     EXPECT_EQ(panic.message, message);
   }
+  const std::string report = testing::internal::GetCapturedStderr();
+  EXPECT_NE(report.find("vantor: internal failure at "), std::string::npos) << report;
+  EXPECT_NE(report.find(message), std::string::npos) << report;
 }
 
 class ThreadRngTest : public testing::Test {
