@@ -8,6 +8,7 @@ child harness serves every test that needs a fresh or expendable interpreter.
 import atexit
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -69,9 +70,46 @@ def run_child(code, shims=(), env=None, input=None, timeout=120):
     )
 
 
-def child_result(code, shims=(), env=None):
+REPORT_HEADER = re.compile(r"vantor: internal failure at [^\n]+:\d+:\n")
+
+
+def failure_reports(stderr):
+    """The messages of the internal-failure reports that make up `stderr`, which must hold
+    nothing else."""
+    messages = []
+    rest = stderr
+    while rest:
+        header = REPORT_HEADER.match(rest)
+        assert header, f"stderr holds more than failure reports:\n{stderr}"
+        message, _, rest = rest[header.end():].partition("\n")
+        messages.append(message)
+    return messages
+
+
+def _strings(value):
+    if isinstance(value, str):
+        yield value
+    elif isinstance(value, dict):
+        for item in value.values():
+            yield from _strings(item)
+    elif isinstance(value, list):
+        for item in value:
+            yield from _strings(item)
+
+
+def child_result(code, shims=(), env=None, own_stderr=False):
     """Runs `code` like `run_child`, requires a clean exit, and returns the JSON value of the
-    child's last line of output together with its stderr."""
+    child's last line of output together with its stderr.
+
+    The child's stderr may hold only the reports of internal failures that it provoked on
+    purpose, each with a message that also appears in its result (the PanicException it saw),
+    unless the test checks the stderr itself (`own_stderr`)."""
     result = run_child(code, shims, env)
     assert result.returncode == 0, f"exit {result.returncode}\nstdout:\n{result.stdout}\nstderr:\n{result.stderr}"
-    return json.loads(result.stdout.splitlines()[-1]), result.stderr
+    value = json.loads(result.stdout.splitlines()[-1])
+    if own_stderr:
+        return value, result.stderr
+    seen = set(_strings(value))
+    for message in failure_reports(result.stderr):
+        assert any(message in text for text in seen), f"a failure report that no result shows: {message}"
+    return value, result.stderr

@@ -10,9 +10,8 @@ import copy
 import gc
 import json
 import operator
-import os
 import pickle
-import subprocess
+import re
 import sys
 import tracemalloc
 from dataclasses import dataclass, field
@@ -21,6 +20,7 @@ from pathlib import Path
 import pytest
 
 from conftest import Index
+from shims import run_child
 from vantor import (
     NAMESPACE_DNS,
     UUID,
@@ -429,7 +429,7 @@ def test_harness_accepts_a_clean_stand_in():
 # Run in a child with the clock and entropy shims preloaded: a clock before 1970 makes the
 # time-based generators fail internally, and the child gets the PanicException class from that;
 # a failing entropy source makes reseed fail. Each internal failure prints a report to stderr,
-# which the child discards.
+# which the test checks.
 PANIC_CHILD = r"""
 import ctypes, json, os, sys
 sys.path.insert(0, {here!r})
@@ -502,16 +502,26 @@ def shims_or_skip():
         pytest.skip(f"the shims cannot be built here ({error}), so no internal failure can be provoked")
 
 
+# What the child may write to stderr: the reports of its clock failures, and the notice and
+# traceback of each PanicException raised in Python code and resumed.
+EXPECTED_STDERR = re.compile(
+    r"vantor: internal failure at .+:\d+:"
+    r"|Getting elapsed time since UNIX_EPOCH\. If this fails, we've somehow violated causality: SystemTimeError\(1\.5s\)"
+    r"|called `Result::unwrap\(\)` on an `Err` value: SystemTimeError\(1\.5s\)"
+    r"|--- PanicException from Python code ---"
+    r"|Python stack trace below; resuming the internal failure:"
+    r"|Traceback \(most recent call last\):"
+    r"|  .*"
+    r"|pyo3_runtime\.PanicException: panic (in __index__|while iterating|in __str__)"
+)
+
+
 def test_no_leak_on_internal_failures():
-    shims = shims_or_skip()
-    env = dict(os.environ, LD_PRELOAD=" ".join(filter(None, [*shims, os.environ.get("LD_PRELOAD")])))
-    result = subprocess.run(
-        [sys.executable, "-c", PANIC_CHILD.format(here=str(HERE))],
-        env=env,
-        stdout=subprocess.PIPE,
-        stderr=subprocess.DEVNULL,
-        text=True,
-        timeout=300,
-    )
-    assert result.returncode == 0, f"the child failed with status {result.returncode}: {result.stdout}"
+    shims_or_skip()
+    result = run_child(PANIC_CHILD.format(here=str(HERE)), ["clock_shim", "getrandom_shim"], timeout=300)
+    assert result.returncode == 0, f"the child failed with status {result.returncode}: {result.stdout}{result.stderr}"
     assert json.loads(result.stdout.splitlines()[-1]) == []
+    assert "vantor: internal failure at " in result.stderr
+    assert "resuming the internal failure" in result.stderr
+    unexpected = [line for line in result.stderr.splitlines() if not EXPECTED_STDERR.fullmatch(line)]
+    assert unexpected == []

@@ -11,7 +11,7 @@ import uuid
 import pytest
 
 from conftest import GREGORIAN_TO_UNIX_TICKS
-from shims import child_result
+from shims import child_result, failure_reports
 
 SEQUENCE_MODULUS = 1 << 14
 CAUSALITY = "Getting elapsed time since UNIX_EPOCH. If this fails, we've somehow violated causality: "
@@ -45,9 +45,9 @@ def emit(result):
 '''
 
 
-def run_clock(code):
+def run_clock(code, own_stderr=False):
     """Runs `code` after PRELUDE with the clock shim; returns what the child emitted and stderr."""
-    return child_result(PRELUDE + textwrap.dedent(code), ["clock_shim"], {"CLOCK_SHIM_NS": ""})
+    return child_result(PRELUDE + textwrap.dedent(code), ["clock_shim"], {"CLOCK_SHIM_NS": ""}, own_stderr)
 
 
 def ticks_at(ns):
@@ -344,11 +344,13 @@ def test_pre_epoch_leaves_given_times_and_other_generators_working():
 def test_pre_epoch_failures_share_one_class_and_leave_the_state_alone():
     out, _ = run_clock(f'''
         kinds = []
+        messages = []
         def fail(call):
             try:
                 call()
             except BaseException as e:
                 kinds.append(type(e))
+                messages.append(str(e))
                 return
             raise AssertionError("no failure")
 
@@ -367,9 +369,10 @@ def test_pre_epoch_failures_share_one_class_and_leave_the_state_alone():
         set_clock({T})
         seq.append(vantor.uuid6().int)
         v7.append(vantor.uuid7().int)
-        emit({{"same_class": all(k is kinds[0] for k in kinds), "seq": seq, "v7": v7}})
+        emit({{"same_class": all(k is kinds[0] for k in kinds), "seq": seq, "v7": v7, "messages": messages}})
     ''')
     assert out["same_class"]
+    assert len(out["messages"]) == 6
     a, b = out["seq"]
     assert clock_seq_of(b) == (clock_seq_of(a) + 1) % SEQUENCE_MODULUS
     x, y = out["v7"]
@@ -382,7 +385,7 @@ def test_pre_epoch_failures_share_one_class_and_leave_the_state_alone():
              "vantor.uuid7(nanoseconds=obj)"]
 )
 def test_panic_raised_in_python_code_is_resumed(call):
-    out, stderr = run_clock(f'''
+    out, stderr = run_clock(own_stderr=True, code=f'''
         set_clock(-1_500_000_000)
         try:
             vantor.uuid1()
@@ -406,7 +409,9 @@ def test_panic_raised_in_python_code_is_resumed(call):
             emit(None)
     ''')
     assert out == {"same_class": True, "same_instance": False, "args": ["boom"]}
-    after = stderr.split("--- marker ---\n", 1)[1]
+    before, after = stderr.split("--- marker ---\n", 1)
+    # the failure provoked to obtain the class, then the notice of the resumed one
+    assert failure_reports(before) == [CAUSALITY + "SystemTimeError(1.5s)"]
     assert "Traceback (most recent call last)" in after
     assert "in __index__" in after
     assert "PanicException: boom" in after
