@@ -129,7 +129,9 @@ struct V7Context {
   std::mutex mutex;
   V7State state;
 
-  // Locks, steps and unlocks, also when the draw throws.
+  // Locks, steps and unlocks, also when the draw throws or the step fails past the 48-bit
+  // millisecond limit. A caller stepping many times in a row (bulk generation) keeps the values
+  // stepped before a failure: each step leaves a state the next one can continue from.
   template <class Draw64>
   V7Step step(Timestamp reading, Draw64&& draw_u64) {
     std::lock_guard lock(mutex);
