@@ -8,7 +8,8 @@
 # directory and runs it on a free port of 127.0.0.1 only (no Unix socket in a shared place, no
 # password: the cluster trusts local connections and lives only as long as the tests). The server
 # refuses to run as root, so as root it runs as the `postgres` user. Its stdout is only the two
-# `export` lines; everything else goes to stderr.
+# `export` lines; everything else goes to stderr. VANTOR_POSTGRES_NO_INSTALL=1 makes it fail
+# instead of installing the server.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
@@ -16,6 +17,10 @@ pg_bindir() {
   local dir
   dir=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1 || true)
   if [ -z "$dir" ] || [ ! -x "$dir/initdb" ]; then
+    if [ -n "${VANTOR_POSTGRES_NO_INSTALL:-}" ]; then
+      echo "postgres.sh: PostgreSQL is not installed (no /usr/lib/postgresql/*/bin/initdb)" >&2
+      exit 1
+    fi
     apt_install postgresql >&2
     dir=$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -n 1)
   fi

@@ -34,10 +34,11 @@ _VantorUUID = vantor.UUID
 
 
 def enc_hook(obj: Any) -> Any:
-    """Encodes a `vantor.UUID` as its hyphenated text; other types stay unsupported."""
+    """Encodes a `vantor.UUID` as its hyphenated text; other types stay unsupported (TypeError)."""
     if isinstance(obj, _VantorUUID):
         return str(obj)
-    raise NotImplementedError(f"Objects of type {type(obj).__name__} are not supported")
+    # What msgspec itself says when no hook is given.
+    raise TypeError(f"Encoding objects of type {type(obj).__name__} is unsupported")
 
 
 def dec_hook(type_: type, obj: Any) -> Any:
@@ -46,4 +47,6 @@ def dec_hook(type_: type, obj: Any) -> Any:
         if isinstance(obj, (bytes, bytearray, memoryview)):
             return _VantorUUID.from_bytes(bytes(obj))
         return to_vantor(obj)
-    raise NotImplementedError(f"Objects of type {type_.__name__} are not supported")
+    # msgspec reports a TypeError from the hook as a ValidationError at the field's path.
+    name = getattr(type_, "__name__", repr(type_))
+    raise TypeError(f"Expected `{name}`, got `{type(obj).__name__}`")

@@ -29,7 +29,8 @@ except ImportError as error:  # pragma: no cover - depends on the environment
     raise missing("pydantic 2", "pydantic") from error
 
 if TYPE_CHECKING:
-    from pydantic import GetCoreSchemaHandler
+    from pydantic import GetCoreSchemaHandler, GetJsonSchemaHandler
+    from pydantic.json_schema import JsonSchemaValue
 
 __all__ = ["UUID", "UUID1", "UUID3", "UUID4", "UUID5", "UUID6", "UUID7", "UUID8"]
 
@@ -75,6 +76,15 @@ class _Schema:
                 _serialize, info_arg=True
             ),
         )
+
+    def __get_pydantic_json_schema__(
+        self, schema: core_schema.CoreSchema, handler: GetJsonSchemaHandler
+    ) -> JsonSchemaValue:
+        result = handler(schema)
+        if self.version is not None:
+            # The format pydantic's own UUID1 ... UUID8 announce.
+            result["format"] = f"uuid{self.version}"
+        return result
 
 
 UUID = Annotated[vantor.UUID, _Schema()]
