@@ -35,7 +35,7 @@ _VantorUUID = vantor.UUID
 _StdUUID = _uuid.UUID
 
 
-class UUIDField(_models.UUIDField):  # type: ignore[misc]
+class UUIDField(_models.UUIDField):
     """Django's `UUIDField`, with `vantor.UUID` as its Python value."""
 
     def to_python(self, value: Any) -> vantor.UUID | None:

@@ -36,7 +36,6 @@ __all__ = ["UUID", "UUID1", "UUID3", "UUID4", "UUID5", "UUID6", "UUID7", "UUID8"
 
 _VantorUUID = vantor.UUID
 _from_int = vantor.UUID.from_int
-_Version = Literal[1, 3, 4, 5, 6, 7, 8]
 
 
 def _serialize(value: vantor.UUID, info: core_schema.SerializationInfo) -> vantor.UUID | str:
@@ -49,7 +48,7 @@ class _Schema:
 
     __slots__ = ("version",)
 
-    def __init__(self, version: _Version | None = None) -> None:
+    def __init__(self, version: Literal[1, 3, 4, 5, 6, 7, 8] | None = None) -> None:
         self.version = version
 
     def __repr__(self) -> str:
