@@ -14,6 +14,8 @@ fi
 if ! "$PY" -c 'import mypy' >/dev/null 2>&1; then
   "$PY" -m pip install -q --disable-pip-version-check mypy
 fi
+# stubtest imports the integration modules, which import their libraries.
+"$PY" -m pip install -q --disable-pip-version-check -r "$ROOT/tests/requirements.txt"
 
 cd "$ROOT"
 export PYTHONPATH="$ROOT/python${PYTHONPATH:+:$PYTHONPATH}"
