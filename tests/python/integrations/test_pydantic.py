@@ -6,6 +6,7 @@ import pytest
 pydantic = pytest.importorskip("pydantic", minversion="2", reason="pydantic 2 is not installed")
 
 import vantor  # noqa: E402
+import vantor.std  # noqa: E402
 from vantor.pydantic import UUID, UUID1, UUID3, UUID4, UUID5, UUID6, UUID7, UUID8  # noqa: E402
 
 V7 = vantor.UUID("01938a4b-7c5e-7f3a-8b2c-0123456789ab")
@@ -128,3 +129,16 @@ def test_strict_model_config():
     assert Strict.model_validate_json(f'{{"id":"{TEXT}"}}').id == V7
     with pytest.raises(pydantic.ValidationError):
         Strict(id=TEXT)
+
+
+@pytest.mark.parametrize(
+    ("annotation", "factory", "cls"),
+    [(UUID, vantor.uuid7, vantor.UUID), (uuid.UUID, vantor.std.uuid7, uuid.UUID)],
+    ids=["vantor-field", "std-field"],
+)
+def test_default_factory_returns_the_fields_class(annotation, factory, cls):
+    # Defaults skip validation, so a factory of the other class would only fail at dump time.
+    model = pydantic.create_model("WithDefault", id=(annotation, pydantic.Field(default_factory=factory)))
+    instance = model()
+    assert type(instance.id) is cls
+    assert model.model_validate_json(instance.model_dump_json()) == instance
