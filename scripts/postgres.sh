@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A throwaway PostgreSQL cluster for the integration tests.
 #
-#   eval "$(bash scripts/postgres.sh start)"   # sets VANTOR_TEST_POSTGRES (a DSN) and VANTOR_POSTGRES_DIR
+#   env=$(bash scripts/postgres.sh start) && eval "$env"   # sets VANTOR_TEST_POSTGRES (a DSN)
+#                                                          # and VANTOR_POSTGRES_DIR
 #   bash scripts/postgres.sh stop [DIR]        # DIR defaults to $VANTOR_POSTGRES_DIR
 #
 # `start` installs Debian's postgresql if it is missing, creates a cluster in a new temporary

@@ -11,7 +11,7 @@
         __tablename__ = "orders"
         id: Mapped[vantor.UUID] = mapped_column(UUID, primary_key=True, default=vantor.uuid7)
 
-Storage: the native `uuid` type where the database has one (PostgreSQL, SQL Server, MariaDB),
+Storage: the native `uuid` type where SQLAlchemy knows one (PostgreSQL, SQL Server, MariaDB),
 else 16 bytes, `BINARY(16)`, in big-endian order: half the size of 32 hex characters, and byte
 order is UUID order, so sorting by the column sorts like PostgreSQL's `uuid` does.
 
