@@ -87,9 +87,9 @@ def test_default_factory_in_a_response(app):
 
 def test_openapi_describes_uuids(app):
     app, _ = app
-    spec = testclient.TestClient(app).get("/openapi.json").json()
-    parameters = {p["name"]: p["schema"] for p in spec["paths"]["/items/{item_id}"]["get"]["parameters"]}
+    openapi = testclient.TestClient(app).get("/openapi.json").json()
+    parameters = {p["name"]: p["schema"] for p in openapi["paths"]["/items/{item_id}"]["get"]["parameters"]}
     assert parameters["item_id"]["format"] == "uuid7"
     assert parameters["owner"]["format"] == "uuid4"
-    owner = spec["components"]["schemas"]["Item"]["properties"]["owner"]
+    owner = openapi["components"]["schemas"]["Item"]["properties"]["owner"]
     assert (owner["type"], owner["format"]) == ("string", "uuid")
