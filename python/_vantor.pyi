@@ -1,3 +1,8 @@
+"""The extension module behind the `vantor` package; import `vantor` instead.
+
+Every public name is documented where the package re-exports it (vantor/__init__.pyi).
+"""
+
 # The extension module behind the `vantor` package. Its classes name `vantor` as their module,
 # so the full description lives in vantor/__init__.pyi and is re-exported here.
 from vantor import *

@@ -14,6 +14,8 @@ fi
 if ! "$PY" -c 'import mypy' >/dev/null 2>&1; then
   "$PY" -m pip install -q --disable-pip-version-check mypy
 fi
+# stubtest imports the integration modules, which import their libraries.
+"$PY" -m pip install -q --disable-pip-version-check -r "$ROOT/tests/requirements.txt"
 
 cd "$ROOT"
 export PYTHONPATH="$ROOT/python${PYTHONPATH:+:$PYTHONPATH}"
@@ -25,7 +27,8 @@ mkdir -p "$MYPY_CACHE_DIR"
 echo "== stubtest"
 # Naming the package covers its submodules (vantor.std, vantor.__main__) as well. stubtest
 # ignores MYPY_CACHE_DIR and writes its cache to the working directory, hence the cd.
-(cd "$MYPY_CACHE_DIR" && "$PY" -m mypy.stubtest vantor _vantor)
+(cd "$MYPY_CACHE_DIR" && "$PY" -m mypy.stubtest --mypy-config-file "$ROOT/pyproject.toml" \
+  --allowlist "$ROOT/tests/typing/stubtest-allowlist.txt" vantor _vantor)
 echo "== mypy --strict"
 "$PY" -m mypy --strict -p vantor
 "$PY" -m mypy --strict tests/typing/usage.py

@@ -1,0 +1,113 @@
+"""vantor.sqlalchemy.UUID on SQLite and on PostgreSQL through psycopg and asyncpg."""
+import asyncio
+import uuid
+
+import pytest
+
+sqlalchemy = pytest.importorskip("sqlalchemy", minversion="2", reason="SQLAlchemy 2 is not installed")
+
+from sqlalchemy import bindparam, select, text  # noqa: E402
+from sqlalchemy.orm import DeclarativeBase, Mapped, Session, mapped_column  # noqa: E402
+
+import vantor  # noqa: E402
+from vantor.sqlalchemy import UUID  # noqa: E402
+
+
+class Base(DeclarativeBase):
+    pass
+
+
+class Item(Base):
+    __tablename__ = "vantor_items"
+    id: Mapped[vantor.UUID] = mapped_column(UUID, primary_key=True, default=vantor.uuid7)
+    ref: Mapped[vantor.UUID | None] = mapped_column(UUID)
+
+
+REF = vantor.uuid4()
+# Each way a caller may name a UUID when binding: both classes and text.
+AS = {"vantor": lambda v: v, "std": lambda v: uuid.UUID(str(v)), "text": str}
+
+
+def exercise(session):
+    """The same checks on any engine; returns the stored item's primary key."""
+    item = Item(ref=REF)
+    session.add(item)
+    session.flush()
+    assert type(item.id) is vantor.UUID and item.id.version == 7
+    for name, convert in AS.items():
+        # The identity map: selecting the row just flushed gives back the very same object.
+        found = session.scalars(select(Item).where(Item.id == convert(item.id))).one()
+        assert found is item, name
+        assert session.scalars(select(Item.ref).where(Item.ref == convert(REF))).one() == REF
+        assert session.get(Item, convert(item.id)) is item, name
+    other = Item(id=uuid.UUID(str(vantor.uuid4())), ref=str(REF))
+    session.add(other)
+    session.flush()
+    session.expire_all()
+    rows = session.execute(select(Item.id, Item.ref).order_by(Item.id)).all()
+    assert {type(v) for row in rows for v in row} == {vantor.UUID}
+    assert sorted(rows) == rows and {row.ref for row in rows} == {REF}
+    # A typed parameter in a textual query binds through the same type.
+    query = text("SELECT count(*) FROM vantor_items WHERE id = :id").bindparams(
+        bindparam("id", type_=UUID)
+    )
+    assert session.scalar(query, {"id": item.id}) == 1
+    return item.id
+
+
+@pytest.fixture
+def sqlite_engine():
+    engine = sqlalchemy.create_engine("sqlite://")
+    Base.metadata.create_all(engine)
+    yield engine
+    engine.dispose()
+
+
+def test_sqlite(sqlite_engine):
+    with Session(sqlite_engine) as session:
+        key = exercise(session)
+        session.commit()
+    with sqlite_engine.connect() as conn:
+        stored = conn.exec_driver_sql("SELECT id FROM vantor_items WHERE ref = ?", (REF.bytes,))
+        # Sixteen bytes in big-endian order: byte order is UUID order.
+        assert key.bytes in [row[0] for row in stored]
+
+
+def test_postgresql_psycopg(postgres_dsn):
+    pytest.importorskip("psycopg", reason="psycopg is not installed")
+    engine = sqlalchemy.create_engine(postgres_dsn.replace("postgresql://", "postgresql+psycopg://"))
+    Base.metadata.create_all(engine)
+    try:
+        with Session(engine) as session:
+            key = exercise(session)
+            session.commit()
+        with engine.connect() as conn:
+            column_type = conn.exec_driver_sql(
+                "SELECT data_type FROM information_schema.columns"
+                " WHERE table_name = 'vantor_items' AND column_name = 'id'"
+            ).scalar()
+            stored = conn.exec_driver_sql("SELECT id::text FROM vantor_items").scalars().all()
+        assert column_type == "uuid" and str(key) in stored
+    finally:
+        Base.metadata.drop_all(engine)
+        engine.dispose()
+
+
+def test_postgresql_asyncpg(postgres_dsn):
+    pytest.importorskip("asyncpg", reason="asyncpg is not installed")
+    pytest.importorskip("greenlet", reason="greenlet (SQLAlchemy's asyncio extra) is not installed")
+    from sqlalchemy.ext.asyncio import AsyncSession, create_async_engine
+
+    async def main():
+        engine = create_async_engine(postgres_dsn.replace("postgresql://", "postgresql+asyncpg://"))
+        async with engine.begin() as conn:
+            await conn.run_sync(Base.metadata.create_all)
+        try:
+            async with AsyncSession(engine) as session:
+                await session.run_sync(exercise)
+        finally:
+            async with engine.begin() as conn:
+                await conn.run_sync(Base.metadata.drop_all)
+            await engine.dispose()
+
+    asyncio.run(main())
