@@ -22,7 +22,9 @@ find_python() {
     exit 1
   fi
   if ! "$found" -c 'import sys; sys.exit(sys.version_info < (3, 12))' 2>/dev/null; then
-    echo "vantor needs Python 3.12 or later: $found is $("$found" -V 2>&1 || echo "not runnable")" >&2
+    local version
+    version=$("$found" -V 2>/dev/null) || version="not runnable"
+    echo "vantor needs Python 3.12 or later: $found is $version" >&2
     exit 1
   fi
   echo "$found"
