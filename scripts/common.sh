@@ -1,21 +1,50 @@
 # Shell functions shared by the setup, test and check scripts. Source it; it defines, it runs
 # nothing.
 
-# The interpreter to use: $PYTHON if given, else pyenv's or PATH's python$PYTHON_VERSION
-# (default 3.12).
+# The interpreter to use: $PYTHON if given, else pyenv's or PATH's python$PYTHON_VERSION; without
+# PYTHON_VERSION, the oldest of 3.12, 3.13, ... that is installed. vantor needs 3.12 or later; if
+# there is none, says so in one line and stops.
 find_python() {
-  if [ -n "${PYTHON:-}" ]; then echo "$PYTHON"; return; fi
-  local want=${PYTHON_VERSION:-3.12}
+  local found=""
+  if [ -n "${PYTHON:-}" ]; then
+    found=$PYTHON
+  elif [ -n "${PYTHON_VERSION:-}" ]; then
+    found=$(find_python_version "$PYTHON_VERSION") || {
+      echo "no Python $PYTHON_VERSION found; set PYTHON=/path/to/python" >&2; exit 1; }
+  else
+    local minor
+    for minor in 12 13 14 15 16; do
+      found=$(find_python_version "3.$minor") && break
+    done
+  fi
+  if [ -z "$found" ]; then
+    echo "vantor needs Python 3.12 or later: none found (install one, or set PYTHON=/path/to/python)" >&2
+    exit 1
+  fi
+  if ! "$found" -c 'import sys; sys.exit(sys.version_info < (3, 12))' 2>/dev/null; then
+    local version
+    version=$("$found" -V 2>/dev/null) || version="not runnable"
+    echo "vantor needs Python 3.12 or later: $found is $version" >&2
+    exit 1
+  fi
+  echo "$found"
+}
+
+# pyenv's or PATH's python$1, or a non-zero status.
+find_python_version() {
+  local want=$1
   if command -v pyenv >/dev/null 2>&1; then
     local v
     v=$(pyenv versions --bare 2>/dev/null | grep -E "^${want//./\\.}(\.|\$)" | tail -n 1 || true)
-    if [ -n "$v" ]; then echo "$(pyenv root)/versions/$v/bin/python$want"; return; fi
+    if [ -n "$v" ] && [ -x "$(pyenv root)/versions/$v/bin/python$want" ]; then
+      echo "$(pyenv root)/versions/$v/bin/python$want"; return 0
+    fi
   fi
   local candidate
   for candidate in "${PYENV_ROOT:-$HOME/.pyenv}"/versions/"$want"*/bin/python"$want"; do
-    if [ -x "$candidate" ]; then echo "$candidate"; return; fi
+    if [ -x "$candidate" ]; then echo "$candidate"; return 0; fi
   done
-  command -v "python$want" || { echo "no Python $want found; set PYTHON=/path/to/python" >&2; exit 1; }
+  command -v "python$want"
 }
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
@@ -38,4 +67,20 @@ ensure_build_packages() {
   command -v g++ >/dev/null 2>&1 || need+=(g++)
   command -v cc >/dev/null 2>&1 || need+=(gcc)
   if [ ${#need[@]} -gt 0 ]; then apt_install "${need[@]}"; fi
+}
+
+# What building vantor needs from the system, checked without installing anything: a C++
+# compiler and the interpreter's headers. A missing one is named in one line, and the script stops.
+check_build_tools() {
+  local python=$1
+  if ! command -v "${CXX:-g++}" >/dev/null 2>&1 && ! command -v c++ >/dev/null 2>&1; then
+    echo "vantor needs a C++ compiler to build: no ${CXX:-g++} or c++ on PATH (e.g. apt-get install g++)" >&2
+    exit 1
+  fi
+  local include
+  include=$("$python" -c 'import sysconfig; print(sysconfig.get_paths()["include"])')
+  if [ ! -f "$include/Python.h" ]; then
+    echo "vantor needs the headers of $python to build: no $include/Python.h (e.g. apt-get install python3-dev)" >&2
+    exit 1
+  fi
 }

@@ -33,7 +33,7 @@ VENV="$ROOT/.venv-$PYTAG-asan"
 VPY="$VENV/bin/python"
 PIP=("$VPY" -m pip install -q --disable-pip-version-check)
 "${PIP[@]}" --upgrade pip
-"${PIP[@]}" "scikit-build-core>=0.10" cmake ninja pytest hypothesis
+"${PIP[@]}" "scikit-build-core>=0.11" cmake ninja pytest hypothesis
 export PATH="$VENV/bin:$PATH"
 
 # RelWithDebInfo only adds -g (the targets' own -O3 comes later on the command line and wins),

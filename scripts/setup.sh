@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
-# Prepares this checkout on a fresh machine: system packages (GoogleTest), a virtual environment
-# for the chosen Python and vantor built and installed into it. The interpreter is $PYTHON if
-# given, else pyenv's or PATH's python$PYTHON_VERSION (default 3.12).
+# Prepares this checkout for use: a virtual environment for the chosen Python with the build tools
+# (scikit-build-core, CMake, Ninja, all from PyPI), and vantor built and installed into it. It
+# installs nothing system-wide: a missing C++ compiler or Python 3.12+ is named, and it stops.
+# The interpreter is $PYTHON if given, else pyenv's or PATH's python$PYTHON_VERSION, else the
+# oldest Python from 3.12 on.
 # Sourced by the other scripts; afterwards $VENV_PYTHON is the environment's interpreter.
 set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$ROOT"
 
 source "$ROOT/scripts/common.sh"
-ensure_build_packages
 
 BASE_PYTHON=$(find_python)
+check_build_tools "$BASE_PYTHON"
 PYTAG=$("$BASE_PYTHON" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
 VENV="$ROOT/.venv-$PYTAG"
 if [ ! -x "$VENV/bin/python" ]; then
@@ -18,8 +20,7 @@ if [ ! -x "$VENV/bin/python" ]; then
 fi
 VENV_PYTHON="$VENV/bin/python"
 "$VENV_PYTHON" -m pip install -q --disable-pip-version-check --upgrade pip
-"$VENV_PYTHON" -m pip install -q --disable-pip-version-check \
-  "scikit-build-core>=0.10" cmake ninja pytest hypothesis
+"$VENV_PYTHON" -m pip install -q --disable-pip-version-check "scikit-build-core>=0.11" cmake ninja
 "$VENV_PYTHON" -m pip install -q --disable-pip-version-check --no-build-isolation \
   -Cbuild-dir="build/py$PYTAG" "$ROOT"
 export VENV_PYTHON VENV PYTAG

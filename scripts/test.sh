@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # Sets everything up and runs every test: the C++ core (GoogleTest) and the Python package (pytest).
-# PYTHON=/path/to/python selects the interpreter (default: 3.12).
+# Beyond what scripts/setup.sh installs, the tests need GoogleTest and a C compiler (for the
+# LD_PRELOAD shims) from Debian, installed if missing, and tests/requirements.txt from PyPI.
+# PYTHON=/path/to/python selects the interpreter (default: the oldest from 3.12 on).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
+ensure_build_packages
+"$VENV_PYTHON" -m pip install -q --disable-pip-version-check -r "$ROOT/tests/requirements.txt"
 
 cmake -S "$ROOT" -B "$ROOT/build/cpp" -G Ninja -DVANTOR_BUILD_MODULE=OFF -DVANTOR_BUILD_TESTS=ON \
   -DPython_EXECUTABLE="$VENV_PYTHON" >/dev/null
