@@ -79,8 +79,14 @@ bool cpu_has_arm_sha1() noexcept {
 
 #else
 
-// Another OS would read its own capability interface here.
+// Without a capability interface to ask, only what the compiler already relies on is used:
+// AArch64 compilers emit NEON freely, so it is there. Another OS would ask its own interface
+// about the SHA-1 instructions here.
+#if defined(__aarch64__) && defined(__ARM_NEON)
+bool cpu_has_asimd() noexcept { return true; }
+#else
 bool cpu_has_asimd() noexcept { return false; }
+#endif
 bool cpu_has_arm_sha1() noexcept { return false; }
 
 #endif

@@ -1,12 +1,13 @@
 #include "hash/md5.hpp"
 
-#include "core/byte_order.hpp"
 #include "hash/block_padding.hpp"
 
 #include <algorithm>
 #include <bit>
 #include <cstring>
 #include <utility>
+
+#include "core/byte_order.hpp"
 
 namespace vantor {
 namespace {

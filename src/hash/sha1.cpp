@@ -1,6 +1,5 @@
 #include "hash/sha1.hpp"
 
-#include "core/byte_order.hpp"
 #include "hash/block_padding.hpp"
 
 #include <algorithm>
@@ -9,6 +8,7 @@
 #include <cstring>
 #include <utility>
 
+#include "core/byte_order.hpp"
 #include "core/cpu_features.hpp"
 #include "hash/sha1_blocks.hpp"
 
