@@ -30,14 +30,15 @@ PYTHON_TESTS=(test_binding.py test_construct.py test_interop.py test_module_surf
   test_name_based.py test_parse.py test_properties.py test_protocol.py test_random.py
   test_std.py test_time.py test_uuid7.py)
 
-# Debian's arm64 CPython from trixie, unpacked (not installed) into $1, with pytest and
-# hypothesis beside it; then _vantor built with the cross compiler against its headers and
-# linked with the core built in $2.
-prepare_arm64_python() {
-  local dir=$1 core=$2 pyver=3.13
+# Debian's CPython for $1 (aarch64 or s390x) from trixie, unpacked (not installed) into $2,
+# with pytest and hypothesis beside it; then _vantor built with the cross compiler against its
+# headers and linked with the core built in $3.
+prepare_foreign_python() {
+  local arch=$1 dir=$2 core=$3 pyver=3.13 debarch
+  case "$arch" in aarch64) debarch=arm64 ;; *) debarch=$arch ;; esac
   local apt_opts=(-o Dir::Etc::SourceList="$dir/apt/sources.list" -o Dir::Etc::SourceParts=/nonexistent
     -o Dir::State::Lists="$dir/apt/lists" -o Dir::State::Status="$dir/apt/status"
-    -o Dir::Cache="$dir/apt/cache" -o APT::Architecture=arm64 -o APT::Architectures::=arm64
+    -o Dir::Cache="$dir/apt/cache" -o APT::Architecture=$debarch -o APT::Architectures::=$debarch
     -o Acquire::Languages=none)
   if [ ! -x "$dir/root/usr/bin/python$pyver" ]; then
     rm -rf "$dir" && mkdir -p "$dir/apt/lists/partial" "$dir/apt/cache/archives/partial" "$dir/debs" "$dir/root"
@@ -53,31 +54,37 @@ prepare_arm64_python() {
       | grep -v '^[ <]' | sort -u \
       | grep -v -E '^(debconf|perl|dpkg|tzdata|media-types|netbase|readline-common|install-info|libc-bin|gcc-[0-9]+-base|debianutils|base-files|bash|coreutils|sensible-utils|dash|diffutils|sed|tar|grep)')
     # shellcheck disable=SC2086
-    (cd "$dir/debs" && apt-get "${apt_opts[@]}" download -qq $pkgs 2>/dev/null)
+    # (apt's notice that it downloads as root, not as _apt, is left out.)
+    (cd "$dir/debs" && apt-get "${apt_opts[@]}" download -qq $pkgs 2>&1 | { grep -v "unsandboxed as root" || true; })
+    # The pipe hides apt's status: check that every package arrived.
+    local pkg
+    for pkg in $pkgs; do
+      compgen -G "$dir/debs/${pkg}_*.deb" >/dev/null || { echo "cross.sh: could not download $pkg ($debarch)" >&2; exit 1; }
+    done
     for deb in "$dir"/debs/*.deb; do dpkg-deb -x "$deb" "$dir/root"; done
     [ -e "$dir/root/lib" ] || ln -s usr/lib "$dir/root/lib"
   fi
   if [ ! -d "$dir/site/pytest" ]; then
     mkdir -p "$dir/wheels" "$dir/site"
     "$(find_python)" -m pip download -q --disable-pip-version-check --only-binary=:all: \
-      --platform manylinux2014_aarch64 --python-version "$pyver" -d "$dir/wheels" pytest hypothesis
+      --platform "manylinux2014_$arch" --python-version "$pyver" -d "$dir/wheels" pytest hypothesis
     for wheel in "$dir"/wheels/*.whl; do python3 -m zipfile -e "$wheel" "$dir/site/"; done
   fi
   # Headers in a tree of their own: the sysroot's C library headers must not shadow the cross
   # compiler's.
-  mkdir -p "$dir/include/aarch64-linux-gnu" "$dir/obj"
+  mkdir -p "$dir/include/$arch-linux-gnu" "$dir/obj"
   cp -r "$dir/root/usr/include/python$pyver" "$dir/include/"
-  cp -r "$dir/root/usr/include/aarch64-linux-gnu/python$pyver" "$dir/include/aarch64-linux-gnu/"
+  cp -r "$dir/root/usr/include/$arch-linux-gnu/python$pyver" "$dir/include/$arch-linux-gnu/"
   local source objects=()
   for source in "$ROOT"/src/module/*.cpp "$ROOT"/src/*/*_py.cpp; do
     local object="$dir/obj/$(basename "$source" .cpp).o"
     objects+=("$object")
-    aarch64-linux-gnu-g++ -std=c++23 $OPT -fPIC -fvisibility=hidden -I"$ROOT/src" \
+    "$arch-linux-gnu-g++" -std=c++23 $OPT -fPIC -fvisibility=hidden -I"$ROOT/src" \
       -I"$dir/include" -I"$dir/include/python$pyver" -c "$source" -o "$object" &
     if [ "$(jobs -r | wc -l)" -ge 2 ]; then wait -n; fi
   done
   wait
-  aarch64-linux-gnu-g++ -shared -pthread -o "$dir/site/_vantor.cpython-${pyver/./}-aarch64-linux-gnu.so" \
+  "$arch-linux-gnu-g++" -shared -pthread -o "$dir/site/_vantor.cpython-${pyver/./}-$arch-linux-gnu.so" \
     "${objects[@]}" "$core/libvantor_core.a"
   rm -rf "$dir/site/vantor" && cp -r "$ROOT/python/vantor" "$dir/site/vantor"
 }
@@ -155,13 +162,16 @@ TOOLCHAIN
     failed+=("$arch")
   fi
 
+  # On aarch64 only: the mirror here lacks trixie's s390x C library, which the s390x CPython needs.
   if [ "$arch" = aarch64 ] && [ -n "$WITH_PYTHON" ]; then
     echo "--- $arch: Python tests under qemu-$arch-static"
-    prepare_arm64_python "$build/python" "$build/core"
+    prepare_foreign_python "$arch" "$build/python" "$build/core"
     # Debian's arm64 programs use pointer authentication, which qemu's exact emulation makes
     # about ten times slower; the instructions are treated as absent instead.
+    qemu_cpu=()
+    [ "$arch" != aarch64 ] || qemu_cpu=(-cpu max,pauth=off)
     if ! (cd "$ROOT/tests/python" && PYTHONPATH="$build/python/site" PYTHONDONTWRITEBYTECODE=1 \
-          "qemu-$arch-static" -cpu max,pauth=off -L "$build/python/root" \
+          "qemu-$arch-static" "${qemu_cpu[@]}" -L "$build/python/root" \
           "$build/python/root/usr/bin/python3.13" -m pytest -q -p no:cacheprovider "${PYTHON_TESTS[@]}"); then
       failed+=("$arch (Python)")
     fi
