@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/byte_order.hpp"
+
 namespace vantor::detail {
 
 inline constexpr size_t kHashBlockSize = 64;
@@ -53,9 +55,7 @@ void pad_final_block(uint32_t* state, uint64_t length, uint8_t* buffer) noexcept
     used = 0;
   }
   std::memset(buffer + used, 0, kHashBlockSize - 8 - used);
-  uint64_t bits = length << 3;
-  if constexpr (LengthOrder != std::endian::native) bits = __builtin_bswap64(bits);
-  std::memcpy(buffer + kHashBlockSize - 8, &bits, 8);
+  store<LengthOrder>(buffer + kHashBlockSize - 8, uint64_t{length << 3});
   Compress(state, buffer, 1);
 }
 

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <utility>
 
+#include "core/byte_order.hpp"
+
 namespace vantor {
 namespace {
 
@@ -31,18 +33,6 @@ constexpr int message_index(int i) {
     case 2: return (3 * i + 5) & 15;
     default: return (7 * i) & 15;
   }
-}
-
-inline uint32_t load_le32(const uint8_t* p) noexcept {
-  uint32_t x;
-  std::memcpy(&x, p, 4);
-  if constexpr (std::endian::native == std::endian::big) x = __builtin_bswap32(x);
-  return x;
-}
-
-inline void store_le32(uint8_t* p, uint32_t x) noexcept {
-  if constexpr (std::endian::native == std::endian::big) x = __builtin_bswap32(x);
-  std::memcpy(p, &x, 4);
 }
 
 // The auxiliary functions F, G, H, I are written in forms that need one operation fewer than

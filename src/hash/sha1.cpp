@@ -2,30 +2,18 @@
 
 #include "hash/block_padding.hpp"
 
-#include <cpuid.h>
-
 #include <algorithm>
 #include <atomic>
 #include <bit>
 #include <cstring>
 #include <utility>
 
+#include "core/byte_order.hpp"
+#include "core/cpu_features.hpp"
 #include "hash/sha1_blocks.hpp"
 
 namespace vantor {
 namespace {
-
-inline uint32_t load_be32(const uint8_t* p) noexcept {
-  uint32_t x;
-  std::memcpy(&x, p, 4);
-  if constexpr (std::endian::native == std::endian::little) x = __builtin_bswap32(x);
-  return x;
-}
-
-inline void store_be32(uint8_t* p, uint32_t x) noexcept {
-  if constexpr (std::endian::native == std::endian::little) x = __builtin_bswap32(x);
-  std::memcpy(p, &x, 4);
-}
 
 // The message schedule is kept as a ring of 16 words: W[t] needs nothing older than W[t-16],
 // whose slot it takes.
@@ -75,12 +63,6 @@ inline void all_steps(uint32_t& a, uint32_t& b, uint32_t& c, uint32_t& d, uint32
   (five_steps<static_cast<int>(j)>(a, b, c, d, e, w), ...);
 }
 
-// CPUID leaf 1, ECX.
-constexpr unsigned kLeaf1EcxSsse3 = 1u << 9;   // PSHUFB: byte order of the message words
-constexpr unsigned kLeaf1EcxSse41 = 1u << 19;  // PEXTRD: reading E back out of its vector
-// CPUID leaf 7, subleaf 0, EBX.
-constexpr unsigned kLeaf7EbxSha = 1u << 29;
-
 // Threads racing on the first call all compute the same answer, so a plain relaxed store is
 // enough: whoever loses the race writes the same value again.
 std::atomic<uint8_t> cached_path{static_cast<uint8_t>(Sha1Path::detect)};
@@ -88,11 +70,24 @@ std::atomic<uint8_t> cached_path{static_cast<uint8_t>(Sha1Path::detect)};
 // Every block goes through here; after the first call it costs one load and a well-predicted
 // branch.
 inline void compress(uint32_t state[5], const uint8_t* blocks, size_t count) noexcept {
+#if defined(__x86_64__)
   if (sha1_path() == Sha1Path::shani) {
     sha1_compress_shani(state, blocks, count);
-  } else {
-    sha1_compress_portable(state, blocks, count);
+    return;
   }
+#elif defined(__aarch64__)
+  if (sha1_path() == Sha1Path::armv8) {
+    sha1_compress_armv8(state, blocks, count);
+    return;
+  }
+#endif
+  sha1_compress_portable(state, blocks, count);
+}
+
+Sha1Path detect() noexcept {
+  if (sha1_cpu_has_shani()) return Sha1Path::shani;
+  if (sha1_cpu_has_armv8()) return Sha1Path::armv8;
+  return Sha1Path::portable;
 }
 
 }  // namespace
@@ -117,19 +112,13 @@ void sha1_compress_portable(uint32_t state[5], const uint8_t* blocks, size_t cou
   state[4] = e;
 }
 
-bool sha1_cpu_has_shani() noexcept {
-  unsigned eax, ebx, ecx, edx;
-  if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
-  constexpr unsigned leaf1_needed = kLeaf1EcxSsse3 | kLeaf1EcxSse41;
-  if ((ecx & leaf1_needed) != leaf1_needed) return false;
-  if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx)) return false;
-  return (ebx & kLeaf7EbxSha) != 0;
-}
+bool sha1_cpu_has_shani() noexcept { return cpu_has_sha_ni(); }
+bool sha1_cpu_has_armv8() noexcept { return cpu_has_arm_sha1(); }
 
 Sha1Path sha1_path() noexcept {
   auto path = static_cast<Sha1Path>(cached_path.load(std::memory_order_relaxed));
   if (path == Sha1Path::detect) [[unlikely]] {
-    path = sha1_cpu_has_shani() ? Sha1Path::shani : Sha1Path::portable;
+    path = detect();
     cached_path.store(static_cast<uint8_t>(path), std::memory_order_relaxed);
   }
   return path;

@@ -7,6 +7,8 @@
 //
 // Compiled with -msha -msse4.1 -mssse3; only called once sha1_cpu_has_shani() has said yes.
 // Everything here has internal linkage (see sha1_blocks.hpp).
+#if defined(__x86_64__)
+
 #include <immintrin.h>
 
 #include <utility>
@@ -75,3 +77,5 @@ void sha1_compress_shani(uint32_t state[5], const uint8_t* blocks, size_t count)
 }
 
 }  // namespace vantor
+
+#endif  // defined(__x86_64__)

@@ -8,7 +8,7 @@
 // Output words are the block words as numbers; written out little-endian they are the keystream.
 //
 // Each implementation lives in its own file so that only that file is compiled for its
-// instruction set. Keep this header free of inline code: an inline function instantiated in an
+// instruction set, and only for a target that has it; the portable one is built everywhere. Keep this header free of inline code: an inline function instantiated in an
 // AVX2 file could be the copy the linker keeps for every other caller.
 #pragma once
 
@@ -22,16 +22,31 @@ inline constexpr uint32_t kChachaConstants[4] = {0x61707865, 0x3320646E, 0x79622
 // modulo 2^64) into out[0..15], out[16..31], out[32..47], out[48..63]. `state` is not modified.
 // `rounds` is 8, 12 or 20 (a column round then a diagonal round, rounds/2 times).
 void chacha_blocks4_portable(const uint32_t state[16], uint32_t out[64], int rounds) noexcept;
+#if defined(__x86_64__)
 // 128-bit vectors holding one word of each of the four blocks.
 void chacha_blocks4_sse2(const uint32_t state[16], uint32_t out[64], int rounds) noexcept;
 // 256-bit vectors holding one row of two blocks. Only callable when simd_level() is avx2.
 void chacha_blocks4_avx2(const uint32_t state[16], uint32_t out[64], int rounds) noexcept;
+#endif
+#if defined(__aarch64__)
+// NEON, laid out as the SSE2 one. Only callable when simd_level() is neon.
+void chacha_blocks4_neon(const uint32_t state[16], uint32_t out[64], int rounds) noexcept;
+#endif
 
-enum class SimdLevel : uint8_t { unknown = 0, sse2 = 1, avx2 = 2 };
+// The implementation chacha_blocks4 runs. x86-64 always has at least sse2; AArch64 has neon
+// unless the OS says otherwise; every other processor runs the portable code.
+enum class SimdLevel : uint8_t { unknown = 0, portable = 1, sse2 = 2, avx2 = 3, neon = 4 };
 
 // The widest implementation this CPU and OS support; detected on first use, then cached.
 // Never returns unknown.
 SimdLevel simd_level() noexcept;
+
+// For tests and benchmarks: makes chacha_blocks4 use `level` from then on; `unknown` asks the
+// CPU again. Forcing a level the CPU lacks makes the next call fault.
+void set_simd_level_for_testing(SimdLevel level) noexcept;
+
+// "portable", "sse2", "avx2", "neon" (or "unknown").
+const char* simd_level_name(SimdLevel level) noexcept;
 
 // The fastest implementation for this machine.
 void chacha_blocks4(const uint32_t state[16], uint32_t out[64], int rounds) noexcept;

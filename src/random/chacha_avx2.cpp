@@ -12,6 +12,8 @@
 //
 // Compiled with -mavx2; only called once simd_level() has found AVX2. Everything here has
 // internal linkage (see chacha.hpp).
+#if defined(__x86_64__)
+
 #include <immintrin.h>
 
 #include "random/chacha.hpp"
@@ -101,3 +103,5 @@ void chacha_blocks4_avx2(const uint32_t state[16], uint32_t out[64], int rounds)
 }
 
 }  // namespace vantor
+
+#endif  // defined(__x86_64__)

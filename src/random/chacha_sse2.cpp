@@ -5,6 +5,8 @@
 // Compiled with -msse2 only. SSE2 has no byte shuffle, so the 16-bit rotation swaps the 16-bit
 // halves of each word with pshuflw/pshufhw and the other rotations use two shifts.
 // Everything here has internal linkage (see chacha.hpp).
+#if defined(__x86_64__)
+
 #include <emmintrin.h>
 
 #include "random/chacha.hpp"
@@ -87,3 +89,5 @@ void chacha_blocks4_sse2(const uint32_t state[16], uint32_t out[64], int rounds)
 }
 
 }  // namespace vantor
+
+#endif  // defined(__x86_64__)

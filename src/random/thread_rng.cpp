@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 
+#include "core/byte_order.hpp"
 #include "core/panic.hpp"
 #include "random/chacha.hpp"
 
@@ -44,10 +45,7 @@ ThreadRng::~ThreadRng() {
 }
 
 void ThreadRng::set_key(const uint8_t* key) noexcept {
-  for (int i = 0; i < 8; ++i) {
-    const uint8_t* k = key + 4 * i;
-    cipher_state_[4 + i] = k[0] | uint32_t{k[1]} << 8 | uint32_t{k[2]} << 16 | uint32_t{k[3]} << 24;
-  }
+  for (int i = 0; i < 8; ++i) cipher_state_[4 + i] = load_le32(key + 4 * i);
 }
 
 void ThreadRng::set_block_counter(uint64_t counter) noexcept {

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <optional>
 
+#include "core/byte_order.hpp"
+
 namespace vantor {
 
 using u128 = unsigned __int128;
@@ -29,8 +31,8 @@ struct UuidValue {
   std::array<uint8_t, 16> bytes{};
 
   // Bytes 0-7 and 8-15 as big-endian 64-bit numbers.
-  uint64_t high() const noexcept { return load_be64(0); }
-  uint64_t low() const noexcept { return load_be64(8); }
+  uint64_t high() const noexcept { return load_be64(bytes.data()); }
+  uint64_t low() const noexcept { return load_be64(bytes.data() + 8); }
 
   static UuidValue from_halves(uint64_t high, uint64_t low) noexcept {
     UuidValue v;
@@ -127,15 +129,6 @@ struct UuidValue {
   static std::array<uint8_t, 16> to_le_order(const std::array<uint8_t, 16>& b) noexcept {
     return {b[3], b[2], b[1], b[0], b[5], b[4], b[7], b[6],
             b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]};
-  }
-  uint64_t load_be64(int at) const noexcept {
-    uint64_t x;
-    std::memcpy(&x, bytes.data() + at, 8);
-    return __builtin_bswap64(x);
-  }
-  static void store_be64(uint8_t* dst, uint64_t x) noexcept {
-    x = __builtin_bswap64(x);
-    std::memcpy(dst, &x, 8);
   }
 };
 

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <iterator>
 #include <cstring>
 #include <random>
 #include <string>
@@ -22,14 +24,40 @@ using BlocksFn = void (*)(const uint32_t*, uint32_t*, int) noexcept;
 struct Implementation {
   const char* name;
   BlocksFn fn;
-  bool needs_avx2;
+  // The level the CPU must reach for `fn` to run; portable runs anywhere.
+  SimdLevel needs;
 };
 
-const Implementation kPortable = {"portable", &chacha_blocks4_portable, false};
+// What this CPU offers, asked once: tests below force other levels for a while.
+SimdLevel detected_level() {
+  static const SimdLevel detected = [] {
+    set_simd_level_for_testing(SimdLevel::unknown);
+    return simd_level();
+  }();
+  return detected;
+}
+
+bool runs_here(SimdLevel needs) {
+  const SimdLevel detected = detected_level();
+  switch (needs) {
+    case SimdLevel::sse2: return detected == SimdLevel::sse2 || detected == SimdLevel::avx2;
+    case SimdLevel::avx2:
+    case SimdLevel::neon: return detected == needs;
+    default: return true;
+  }
+}
+
+const Implementation kPortable = {"portable", &chacha_blocks4_portable, SimdLevel::portable};
+// Every vector implementation this target compiles, and the dispatcher.
 const Implementation kVectorised[] = {
-    {"sse2", &chacha_blocks4_sse2, false},
-    {"avx2", &chacha_blocks4_avx2, true},
-    {"dispatch", &chacha_blocks4, false},
+#if defined(__x86_64__)
+    {"sse2", &chacha_blocks4_sse2, SimdLevel::sse2},
+    {"avx2", &chacha_blocks4_avx2, SimdLevel::avx2},
+#endif
+#if defined(__aarch64__)
+    {"neon", &chacha_blocks4_neon, SimdLevel::neon},
+#endif
+    {"dispatch", &chacha_blocks4, SimdLevel::portable},
 };
 
 std::vector<uint8_t> from_hex(std::string_view hex) {
@@ -112,7 +140,9 @@ std::vector<uint8_t> keystream(BlocksFn fn, State state, int rounds, size_t nbyt
 class ChachaImplementation : public testing::TestWithParam<Implementation> {
  protected:
   void SetUp() override {
-    if (GetParam().needs_avx2 && simd_level() != SimdLevel::avx2) GTEST_SKIP() << "no AVX2 here";
+    if (!runs_here(GetParam().needs)) {
+      GTEST_SKIP() << "this CPU cannot run " << GetParam().name;
+    }
   }
 };
 
@@ -179,8 +209,13 @@ TEST_P(ChachaImplementation, BlockIOfAGroupIsBlockZeroAtCounterPlusI) {
 
 std::string name_of(const testing::TestParamInfo<Implementation>& info) { return info.param.name; }
 
-INSTANTIATE_TEST_SUITE_P(Chacha, ChachaImplementation,
-                         testing::Values(kPortable, kVectorised[0], kVectorised[1], kVectorised[2]),
+std::vector<Implementation> all_implementations() {
+  std::vector<Implementation> all = {kPortable};
+  all.insert(all.end(), std::begin(kVectorised), std::end(kVectorised));
+  return all;
+}
+
+INSTANTIATE_TEST_SUITE_P(Chacha, ChachaImplementation, testing::ValuesIn(all_implementations()),
                          name_of);
 
 // The vector implementations and the dispatcher, against the portable one.
@@ -204,10 +239,44 @@ TEST_P(ChachaVectorised, MatchesPortable) {
 
 INSTANTIATE_TEST_SUITE_P(Chacha, ChachaVectorised, testing::ValuesIn(kVectorised), name_of);
 
-TEST(ChachaSimdLevel, AgreesWithTheCompilersCpuCheckAndStaysTheSame) {
+// Forcing each level this CPU runs sends chacha_blocks4 down that branch, the portable one
+// included, which detection never picks on x86-64 or AArch64: each branch must compute the
+// same blocks.
+TEST(ChachaDispatch, EveryLevelThisCpuRunsGivesThePortableOutput) {
+  struct Restore {
+    ~Restore() { set_simd_level_for_testing(SimdLevel::unknown); }
+  } restore;
+  State state = random_states()[0];
+  state.set_counter(0xFFFFFFFE);
+  uint32_t expected[64];
+  chacha_blocks4_portable(state.words, expected, 12);
+  for (SimdLevel level : {SimdLevel::portable, SimdLevel::sse2, SimdLevel::avx2, SimdLevel::neon}) {
+    if (!runs_here(level)) continue;
+    SCOPED_TRACE(simd_level_name(level));
+    set_simd_level_for_testing(level);
+    ASSERT_EQ(simd_level(), level);
+    uint32_t got[64];
+    run_checked(&chacha_blocks4, state, 12, got);
+    EXPECT_EQ(std::memcmp(got, expected, sizeof got), 0);
+  }
+}
+
+// Which implementation the generators of this process use, for the test log (the CI run on
+// foreign CPUs reports it), checked against what the target offers.
+TEST(ChachaSimdLevel, IsOneThisTargetHasAndStaysTheSame) {
+  set_simd_level_for_testing(SimdLevel::unknown);
   const SimdLevel level = simd_level();
-  EXPECT_EQ(level == SimdLevel::avx2, __builtin_cpu_supports("avx2") != 0);
-  EXPECT_EQ(level == SimdLevel::sse2, __builtin_cpu_supports("avx2") == 0);
+  RecordProperty("chacha_path", simd_level_name(level));
+  std::printf("ChaCha path: %s\n", simd_level_name(level));
+#if defined(__x86_64__)
+  EXPECT_EQ(level, __builtin_cpu_supports("avx2") ? SimdLevel::avx2 : SimdLevel::sse2);
+#elif defined(__aarch64__)
+  // Every AArch64 Linux system has Advanced SIMD; the run-time check only guards against an OS
+  // that turned it off.
+  EXPECT_EQ(level, SimdLevel::neon);
+#else
+  EXPECT_EQ(level, SimdLevel::portable);
+#endif
   EXPECT_EQ(simd_level(), level);
 }
 

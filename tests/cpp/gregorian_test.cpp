@@ -220,8 +220,15 @@ TEST(ClockSequenceInit, ConcurrentCallersSeedOnceAndGetDistinctValues) {
   EXPECT_EQ(draws.load(), 1);
 }
 
-TEST(ClockSequenceInit, GlobalContextIsShared) {
-  EXPECT_EQ(&clock_sequence(), &clock_sequence());
+// uuid1 and uuid6 reach the one shared counter through clock_sequence(): two calls in a row
+// continue each other, whatever an earlier test left in it.
+TEST(ClockSequenceInit, GlobalContextKeepsCountingAcrossCalls) {
+  const uint16_t first = clock_sequence().next_clock_seq([]() -> uint32_t { return 0x2FFF; });
+  const uint16_t second = clock_sequence().next_clock_seq([]() -> uint32_t {
+    ADD_FAILURE() << "seeded twice";
+    return 0;
+  });
+  EXPECT_EQ(second, (first + 1) & 0x3FFF);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <array>
 #include <cctype>
 #include <cstdint>
+#include <cstdio>
 #include <fstream>
 #include <random>
 #include <span>
@@ -95,18 +96,48 @@ class ForcedSha1Path {
   ForcedSha1Path& operator=(const ForcedSha1Path&) = delete;
 };
 
+using CompressFn = void (*)(uint32_t*, const uint8_t*, size_t) noexcept;
+
+// A compression using SHA-1 instructions, and whether this CPU has them.
+struct Sha1Compression {
+  const char* name;
+  Sha1Path path;
+  CompressFn fn;
+  bool (*available)();
+};
+
+// The ones this target compiles (none on most processors).
+std::vector<Sha1Compression> accelerated_sha1() {
+  return {
+#if defined(__x86_64__)
+      {"shani", Sha1Path::shani, &sha1_compress_shani, [] { return sha1_cpu_has_shani(); }},
+#endif
+#if defined(__aarch64__)
+      {"armv8", Sha1Path::armv8, &sha1_compress_armv8, [] { return sha1_cpu_has_armv8(); }},
+#endif
+  };
+}
+
 // The test above goes through whichever compression this machine picks; these pin each one,
-// so the other is not left untested here.
+// so the others are not left untested here.
 TEST_P(HashKnownAnswerTest, Sha1PortableCompression) {
   ForcedSha1Path forced(Sha1Path::portable);
   expect_digests<Sha1>(GetParam(), GetParam().sha1_hex, &sha1);
 }
 
-TEST_P(HashKnownAnswerTest, Sha1ShaniCompression) {
-  if (!sha1_cpu_has_shani()) GTEST_SKIP() << "no SHA extensions here";
-  ForcedSha1Path forced(Sha1Path::shani);
-  expect_digests<Sha1>(GetParam(), GetParam().sha1_hex, &sha1);
+#if defined(__x86_64__) || defined(__aarch64__)
+TEST_P(HashKnownAnswerTest, Sha1AcceleratedCompressions) {
+  bool any = false;
+  for (const Sha1Compression& c : accelerated_sha1()) {
+    if (!c.available()) continue;
+    any = true;
+    SCOPED_TRACE(c.name);
+    ForcedSha1Path forced(c.path);
+    expect_digests<Sha1>(GetParam(), GetParam().sha1_hex, &sha1);
+  }
+  if (!any) GTEST_SKIP() << "no SHA-1 instructions here";
 }
+#endif
 
 INSTANTIATE_TEST_SUITE_P(Hash, HashKnownAnswerTest, ::testing::ValuesIn(kHashVectors),
                          [](const ::testing::TestParamInfo<HashVector>& info) {
@@ -143,20 +174,20 @@ TEST(HashSplitTest, EverySplitPointOfATwoBlockMessageGivesTheOneShotDigest) {
 // once, and blocks at every alignment.
 using State = std::array<uint32_t, 5>;
 
-State compressed(void (*compress)(uint32_t*, const uint8_t*, size_t) noexcept, State state,
-                 const uint8_t* blocks, size_t count) {
+State compressed(CompressFn compress, State state, const uint8_t* blocks, size_t count) {
   compress(state.data(), blocks, count);
   return state;
 }
 
-class Sha1ShaniTest : public ::testing::Test {
+class Sha1AcceleratedTest : public ::testing::TestWithParam<Sha1Compression> {
  protected:
   void SetUp() override {
-    if (!sha1_cpu_has_shani()) GTEST_SKIP() << "no SHA extensions here";
+    if (!GetParam().available()) GTEST_SKIP() << "this CPU cannot run " << GetParam().name;
   }
 };
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(Sha1AcceleratedTest);
 
-TEST_F(Sha1ShaniTest, MatchesPortableOnRandomStatesAndBlocks) {
+TEST_P(Sha1AcceleratedTest, MatchesPortableOnRandomStatesAndBlocks) {
   std::mt19937_64 rng(20240611);
   std::vector<uint8_t> blocks(8 * Sha1::kBlockSize + 16);
   for (int round = 0; round < 20000; ++round) {
@@ -166,7 +197,7 @@ TEST_F(Sha1ShaniTest, MatchesPortableOnRandomStatesAndBlocks) {
     const size_t count = 1 + rng() % 8;
     const size_t offset = rng() % 16;  // unaligned loads must read the same bytes
     const uint8_t* at = blocks.data() + offset;
-    ASSERT_EQ(compressed(&sha1_compress_shani, state, at, count),
+    ASSERT_EQ(compressed(GetParam().fn, state, at, count),
               compressed(&sha1_compress_portable, state, at, count))
         << "round " << round << ", " << count << " blocks at offset " << offset;
   }
@@ -175,7 +206,7 @@ TEST_F(Sha1ShaniTest, MatchesPortableOnRandomStatesAndBlocks) {
 // Words whose bits are all equal, or alternate, or sit only at the ends, make carries and
 // rotations in the wrong lane or by the wrong amount show up where random data may average
 // them out.
-TEST_F(Sha1ShaniTest, MatchesPortableOnExtremeStatesAndBlocks) {
+TEST_P(Sha1AcceleratedTest, MatchesPortableOnExtremeStatesAndBlocks) {
   const std::vector<uint32_t> kWords = {0x00000000u, 0xFFFFFFFFu, 0x80000000u, 0x00000001u,
                                         0xAAAAAAAAu, 0x55555555u, 0x7FFFFFFFu, 0x01234567u};
   const std::vector<uint8_t> kBytes = {0x00, 0xFF, 0x80, 0x01, 0xAA};
@@ -185,7 +216,7 @@ TEST_F(Sha1ShaniTest, MatchesPortableOnExtremeStatesAndBlocks) {
     for (uint8_t byte : kBytes) {
       const std::vector<uint8_t> block(Sha1::kBlockSize, byte);
       for (const State& s : {state, initial}) {
-        EXPECT_EQ(compressed(&sha1_compress_shani, s, block.data(), 1),
+        EXPECT_EQ(compressed(GetParam().fn, s, block.data(), 1),
                   compressed(&sha1_compress_portable, s, block.data(), 1))
             << std::hex << "state word " << s[0] << ", block byte " << int{byte};
       }
@@ -195,7 +226,7 @@ TEST_F(Sha1ShaniTest, MatchesPortableOnExtremeStatesAndBlocks) {
     for (size_t bit = 0; bit < 8 * Sha1::kBlockSize; ++bit) {
       std::vector<uint8_t> block(Sha1::kBlockSize, 0);
       block[bit / 8] = static_cast<uint8_t>(1u << (bit % 8));
-      ASSERT_EQ(compressed(&sha1_compress_shani, state, block.data(), 1),
+      ASSERT_EQ(compressed(GetParam().fn, state, block.data(), 1),
                 compressed(&sha1_compress_portable, state, block.data(), 1))
           << std::hex << "state word " << word << std::dec << ", bit " << bit;
     }
@@ -204,7 +235,7 @@ TEST_F(Sha1ShaniTest, MatchesPortableOnExtremeStatesAndBlocks) {
 
 // Compressing many blocks in one call must equal compressing them one call at a time: the
 // state carried from block to block inside the loop is the same as the one stored and loaded.
-TEST_F(Sha1ShaniTest, ManyBlocksInOneCallMatchOneAtATime) {
+TEST_P(Sha1AcceleratedTest, ManyBlocksInOneCallMatchOneAtATime) {
   std::mt19937_64 rng(7);
   std::vector<uint8_t> blocks(100 * Sha1::kBlockSize);
   for (uint8_t& byte : blocks) byte = static_cast<uint8_t>(rng());
@@ -215,13 +246,19 @@ TEST_F(Sha1ShaniTest, ManyBlocksInOneCallMatchOneAtATime) {
       const uint8_t* block = blocks.data() + i * Sha1::kBlockSize;
       stepwise = compressed(&sha1_compress_portable, stepwise, block, 1);
     }
-    EXPECT_EQ(compressed(&sha1_compress_shani, initial, blocks.data(), count), stepwise)
+    EXPECT_EQ(compressed(GetParam().fn, initial, blocks.data(), count), stepwise)
         << count << " blocks";
     EXPECT_EQ(compressed(&sha1_compress_portable, initial, blocks.data(), count), stepwise)
         << count << " blocks";
   }
 }
 
+INSTANTIATE_TEST_SUITE_P(Sha1, Sha1AcceleratedTest, ::testing::ValuesIn(accelerated_sha1()),
+                         [](const ::testing::TestParamInfo<Sha1Compression>& info) {
+                           return std::string(info.param.name);
+                         });
+
+#if defined(__x86_64__)
 // Detection read against the kernel's own reading of CPUID: a wrong bit would silently leave
 // every hash on the slow path, or fault on a CPU that lacks the instructions.
 TEST(Sha1DispatchTest, DetectionAgreesWithTheKernel) {
@@ -241,6 +278,26 @@ TEST(Sha1DispatchTest, DetectionAgreesWithTheKernel) {
   EXPECT_EQ(sha1_cpu_has_shani(), expected);
   sha1_set_path_for_testing(Sha1Path::detect);
   EXPECT_EQ(sha1_path(), expected ? Sha1Path::shani : Sha1Path::portable);
+}
+#endif
+
+// The path Sha1 takes is the first accelerated one this CPU runs, else the portable one. It is
+// printed for the test log: the CI run on foreign CPUs reports it.
+TEST(Sha1DispatchTest, PicksTheInstructionsThisCpuHas) {
+  sha1_set_path_for_testing(Sha1Path::detect);
+  const Sha1Path path = sha1_path();
+  const char* name = "portable";
+  Sha1Path expected = Sha1Path::portable;
+  for (const Sha1Compression& c : accelerated_sha1()) {
+    if (c.available()) {
+      name = c.name;
+      expected = c.path;
+      break;
+    }
+  }
+  EXPECT_EQ(path, expected);
+  RecordProperty("sha1_path", name);
+  std::printf("SHA-1 path: %s\n", path == expected ? name : "unexpected");
 }
 
 }  // namespace

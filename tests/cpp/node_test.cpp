@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -66,13 +69,37 @@ INSTANTIATE_TEST_SUITE_P(
         ChooseCase{"AllOnes", {{true, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}}}, 0xFFFFFFFFFFFF}),
     [](const ::testing::TestParamInfo<ChooseCase>& info) { return std::string(info.param.name); });
 
-TEST(NodeScan, HostNodeIsANonZero48BitValue) {
-  // The host's interfaces are unknown here; what is found must still be a usable node.
-  std::optional<uint64_t> node = scan_host_interfaces();
-  if (node) {
-    EXPECT_NE(*node, 0u);
-    EXPECT_LT(*node, uint64_t{1} << 48);
+// The kernel's own list of this host's hardware addresses, read from sysfs rather than through
+// the interface-listing call under test: the first six octets of each address that has them,
+// with all-zero (loopback) ones left out.
+std::vector<uint64_t> sysfs_hardware_addresses() {
+  std::vector<uint64_t> found;
+  for (const auto& dir : std::filesystem::directory_iterator("/sys/class/net")) {
+    std::ifstream file(dir.path() / "address");
+    std::string text;
+    if (!(file >> text) || text.size() < 17) continue;
+    uint64_t node = 0;
+    for (int i = 0; i < 6; ++i) node = node << 8 | std::stoul(text.substr(3 * i, 2), nullptr, 16);
+    if (node != 0) found.push_back(node);
   }
+  return found;
+}
+
+TEST(NodeScan, FindsAHardwareAddressOfThisHostPreferringUniversalOnes) {
+  if (!std::filesystem::is_directory("/sys/class/net")) GTEST_SKIP() << "no /sys/class/net";
+  const std::vector<uint64_t> addresses = sysfs_hardware_addresses();
+  const std::optional<uint64_t> node = scan_host_interfaces();
+  if (addresses.empty()) {
+    EXPECT_EQ(node, std::nullopt);
+    return;
+  }
+  ASSERT_TRUE(node.has_value()) << addresses.size() << " usable addresses in sysfs";
+  EXPECT_NE(std::find(addresses.begin(), addresses.end(), *node), addresses.end())
+      << std::hex << *node << " is no address of this host";
+  constexpr uint64_t kLocalBit = uint64_t{0x02} << 40;
+  const bool any_universal = std::any_of(addresses.begin(), addresses.end(),
+                                         [](uint64_t a) { return (a & kLocalBit) == 0; });
+  EXPECT_EQ((*node & kLocalBit) == 0, any_universal) << std::hex << *node;
 }
 
 // ---- Random node ----------------------------------------------------------------------------

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/byte_order.hpp"
 #include "core/panic.hpp"
 #include "random/chacha.hpp"
 #include "random/thread_rng.hpp"
@@ -49,7 +50,7 @@ std::vector<uint8_t> from_hex(std::string_view hex) {
 std::vector<uint32_t> keystream_words(const Key& key, uint64_t first_block, size_t count) {
   uint32_t state[16];
   for (int i = 0; i < 4; ++i) state[i] = kChachaConstants[i];
-  for (int i = 0; i < 8; ++i) std::memcpy(&state[4 + i], key.data() + 4 * i, 4);  // little-endian host
+  for (int i = 0; i < 8; ++i) state[4 + i] = load_le32(key.data() + 4 * i);
   state[14] = state[15] = 0;
   std::vector<uint32_t> words;
   for (uint64_t block = first_block; words.size() < count; block += 4) {

@@ -360,7 +360,19 @@ TEST(V7SharedContext, ForkedChildStepsWhileAParentThreadHeldTheLock) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
-TEST(V7SharedContext, GlobalContextIsShared) { EXPECT_EQ(&v7_context(), &v7_context()); }
+// uuid7 reaches the one shared state through v7_context(): a second step in the same
+// millisecond continues the first one's counter. The reading lies beyond any other test's, so
+// the first step starts afresh from the draw.
+TEST(V7SharedContext, GlobalContextKeepsItsCounterAcrossCalls) {
+  const Timestamp far{4'000'000'000, 500};
+  const V7Step first = v7_context().step(far, []() -> uint64_t { return 0x1234; });
+  const V7Step second = v7_context().step(far, []() -> uint64_t {
+    ADD_FAILURE() << "drew in the same millisecond";
+    return 0;
+  });
+  EXPECT_EQ(first.counter, uint64_t{0x1234});
+  EXPECT_EQ(second.counter, uint64_t{0x1235});
+}
 
 // ---- Packing --------------------------------------------------------------------------------
 

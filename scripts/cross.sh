@@ -1,0 +1,185 @@
+#!/usr/bin/env bash
+# Cross-compiles the C++ core and its GoogleTest suite for AArch64 and s390x (big-endian) and
+# runs each suite under qemu's user-mode emulator. There is no binfmt_misc here, so qemu is
+# called explicitly, with the cross toolchain's sysroot for the C and C++ runtime libraries.
+# Build trees go to build/cross/<arch>.
+#
+# On AArch64 the Python tests that need neither child processes nor other packages run too,
+# under Debian's arm64 CPython 3.13 unpacked into build/cross/aarch64/python (about 40 MB of
+# packages and wheels, fetched once); --no-python skips them. Tests that start a child process
+# cannot run there: without binfmt_misc the kernel cannot execute an arm64 program.
+#
+# usage: scripts/cross.sh [--no-python] [aarch64|s390x ...]   (default: both)
+set -euo pipefail
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+source "$ROOT/scripts/common.sh"
+
+WITH_PYTHON=1
+ARCHES=()
+for arg in "$@"; do
+  case "$arg" in
+    --no-python) WITH_PYTHON= ;;
+    *) ARCHES+=("$arg") ;;
+  esac
+done
+[ ${#ARCHES[@]} -gt 0 ] || ARCHES=(aarch64 s390x)
+
+# The Python test files that start no child process and import no package beyond pytest and
+# hypothesis.
+PYTHON_TESTS=(test_binding.py test_construct.py test_interop.py test_module_surface.py
+  test_name_based.py test_parse.py test_properties.py test_protocol.py test_random.py
+  test_std.py test_time.py test_uuid7.py)
+
+# Debian's CPython for $1 (aarch64 or s390x) from trixie, unpacked (not installed) into $2,
+# with pytest and hypothesis beside it; then _vantor built with the cross compiler against its
+# headers and linked with the core built in $3.
+prepare_foreign_python() {
+  local arch=$1 dir=$2 core=$3 pyver=3.13 debarch
+  case "$arch" in aarch64) debarch=arm64 ;; *) debarch=$arch ;; esac
+  local apt_opts=(-o Dir::Etc::SourceList="$dir/apt/sources.list" -o Dir::Etc::SourceParts=/nonexistent
+    -o Dir::State::Lists="$dir/apt/lists" -o Dir::State::Status="$dir/apt/status"
+    -o Dir::Cache="$dir/apt/cache" -o APT::Architecture=$debarch -o APT::Architectures::=$debarch
+    -o Acquire::Languages=none)
+  if [ ! -x "$dir/root/usr/bin/python$pyver" ]; then
+    rm -rf "$dir" && mkdir -p "$dir/apt/lists/partial" "$dir/apt/cache/archives/partial" "$dir/debs" "$dir/root"
+    echo "deb http://deb.debian.org/debian trixie main" >"$dir/apt/sources.list"
+    touch "$dir/apt/status"
+    apt-get "${apt_opts[@]}" update -qq >/dev/null
+    # The interpreter, its standard library and headers, and the shared libraries they load;
+    # packages that only matter to an installed system are left out.
+    local pkgs
+    pkgs=$(apt-cache "${apt_opts[@]}" depends --recurse --no-recommends --no-suggests \
+        --no-conflicts --no-breaks --no-replaces --no-enhances --no-pre-depends \
+        "python$pyver-minimal" "libpython$pyver-stdlib" "libpython$pyver-dev" libstdc++6 \
+      | grep -v '^[ <]' | sort -u \
+      | grep -v -E '^(debconf|perl|dpkg|tzdata|media-types|netbase|readline-common|install-info|libc-bin|gcc-[0-9]+-base|debianutils|base-files|bash|coreutils|sensible-utils|dash|diffutils|sed|tar|grep)')
+    # shellcheck disable=SC2086
+    # (apt's notice that it downloads as root, not as _apt, is left out.)
+    (cd "$dir/debs" && apt-get "${apt_opts[@]}" download -qq $pkgs 2>&1 | { grep -v "unsandboxed as root" || true; })
+    # The pipe hides apt's status: check that every package arrived.
+    local pkg
+    for pkg in $pkgs; do
+      compgen -G "$dir/debs/${pkg}_*.deb" >/dev/null || { echo "cross.sh: could not download $pkg ($debarch)" >&2; exit 1; }
+    done
+    for deb in "$dir"/debs/*.deb; do dpkg-deb -x "$deb" "$dir/root"; done
+    [ -e "$dir/root/lib" ] || ln -s usr/lib "$dir/root/lib"
+  fi
+  if [ ! -d "$dir/site/pytest" ]; then
+    mkdir -p "$dir/wheels" "$dir/site"
+    "$(find_python)" -m pip download -q --disable-pip-version-check --only-binary=:all: \
+      --platform "manylinux2014_$arch" --python-version "$pyver" -d "$dir/wheels" pytest hypothesis
+    for wheel in "$dir"/wheels/*.whl; do python3 -m zipfile -e "$wheel" "$dir/site/"; done
+  fi
+  # Headers in a tree of their own: the sysroot's C library headers must not shadow the cross
+  # compiler's.
+  mkdir -p "$dir/include/$arch-linux-gnu" "$dir/obj"
+  cp -r "$dir/root/usr/include/python$pyver" "$dir/include/"
+  cp -r "$dir/root/usr/include/$arch-linux-gnu/python$pyver" "$dir/include/$arch-linux-gnu/"
+  local source objects=()
+  for source in "$ROOT"/src/module/*.cpp "$ROOT"/src/*/*_py.cpp; do
+    local object="$dir/obj/$(basename "$source" .cpp).o"
+    objects+=("$object")
+    "$arch-linux-gnu-g++" -std=c++23 $OPT -fPIC -fvisibility=hidden -I"$ROOT/src" \
+      -I"$dir/include" -I"$dir/include/python$pyver" -c "$source" -o "$object" &
+    if [ "$(jobs -r | wc -l)" -ge 2 ]; then wait -n; fi
+  done
+  wait
+  "$arch-linux-gnu-g++" -shared -pthread -o "$dir/site/_vantor.cpython-${pyver/./}-$arch-linux-gnu.so" \
+    "${objects[@]}" "$core/libvantor_core.a"
+  rm -rf "$dir/site/vantor" && cp -r "$ROOT/python/vantor" "$dir/site/vantor"
+}
+
+need=()
+for arch in "${ARCHES[@]}"; do
+  command -v "$arch-linux-gnu-g++" >/dev/null 2>&1 || need+=("g++-$arch-linux-gnu")
+  command -v "qemu-$arch-static" >/dev/null 2>&1 || need+=(qemu-user-static)
+done
+[ -f /usr/src/googletest/googletest/src/gtest-all.cc ] || need+=(googletest)
+command -v cmake >/dev/null 2>&1 || need+=(cmake)
+command -v ninja >/dev/null 2>&1 || need+=(ninja-build)
+command -v python3 >/dev/null 2>&1 || need+=(python3)
+if [ ${#need[@]} -gt 0 ]; then
+  # shellcheck disable=SC2207
+  need=($(printf '%s\n' "${need[@]}" | sort -u))
+  apt_install "${need[@]}"
+fi
+
+GTEST_SRC=/usr/src/googletest/googletest
+# Optimisation is kept low: the suite, not the speed of the code, is what runs here.
+OPT=-O1
+
+failed=()
+for arch in "${ARCHES[@]}"; do
+  case "$arch" in
+    aarch64|s390x) ;;
+    *) echo "cross.sh: unknown architecture '$arch' (aarch64 or s390x)" >&2; exit 2 ;;
+  esac
+  triple="$arch-linux-gnu"
+  sysroot="/usr/$triple"
+  build="$ROOT/build/cross/$arch"
+  mkdir -p "$build/gtest"
+
+  # GoogleTest from Debian's sources, built with the cross compiler: the host's libgtest is
+  # for x86-64.
+  if [ ! -f "$build/gtest/libgtest_main.a" ]; then
+    echo "--- $arch: GoogleTest"
+    "$triple-g++" -std=c++17 $OPT -pthread -I"$GTEST_SRC/include" -I"$GTEST_SRC" \
+      -c "$GTEST_SRC/src/gtest-all.cc" -o "$build/gtest/gtest-all.o" &
+    "$triple-g++" -std=c++17 $OPT -pthread -I"$GTEST_SRC/include" -I"$GTEST_SRC" \
+      -c "$GTEST_SRC/src/gtest_main.cc" -o "$build/gtest/gtest_main.o"
+    wait $!
+    "$triple-ar" rcs "$build/gtest/libgtest.a" "$build/gtest/gtest-all.o"
+    "$triple-ar" rcs "$build/gtest/libgtest_main.a" "$build/gtest/gtest_main.o"
+  fi
+
+  cat >"$build/toolchain.cmake" <<TOOLCHAIN
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR $arch)
+set(CMAKE_C_COMPILER $triple-gcc)
+set(CMAKE_CXX_COMPILER $triple-g++)
+set(CMAKE_FIND_ROOT_PATH $sysroot $build/gtest)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-$arch-static -L $sysroot)
+TOOLCHAIN
+
+  echo "--- $arch: C++ core and its tests"
+  cmake -S "$ROOT" -B "$build/core" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$build/toolchain.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="$OPT" \
+    -DVANTOR_BUILD_MODULE=OFF -DVANTOR_BUILD_TESTS=ON \
+    -DPython_EXECUTABLE="$(command -v python3)" \
+    -DGTEST_INCLUDE_DIR="$GTEST_SRC/include" \
+    -DGTEST_LIBRARY="$build/gtest/libgtest.a" -DGTEST_MAIN_LIBRARY="$build/gtest/libgtest_main.a" \
+    >"$build/configure.log" || { cat "$build/configure.log"; exit 1; }
+  cmake --build "$build/core" -j2 >"$build/build.log" || { tail -n 50 "$build/build.log"; exit 1; }
+
+  echo "--- $arch: running under qemu-$arch-static"
+  if ! "qemu-$arch-static" -L "$sysroot" "$build/core/vantor_core_tests" --gtest_brief=1 \
+        --gtest_output="xml:$build/core_tests.xml"; then
+    failed+=("$arch")
+  fi
+
+  # On aarch64 only: the mirror here lacks trixie's s390x C library, which the s390x CPython needs.
+  if [ "$arch" = aarch64 ] && [ -n "$WITH_PYTHON" ]; then
+    echo "--- $arch: Python tests under qemu-$arch-static"
+    prepare_foreign_python "$arch" "$build/python" "$build/core"
+    # Debian's arm64 programs use pointer authentication, which qemu's exact emulation makes
+    # about ten times slower; the instructions are treated as absent instead.
+    qemu_cpu=()
+    [ "$arch" != aarch64 ] || qemu_cpu=(-cpu max,pauth=off)
+    if ! (cd "$ROOT/tests/python" && PYTHONPATH="$build/python/site" PYTHONDONTWRITEBYTECODE=1 \
+          "qemu-$arch-static" "${qemu_cpu[@]}" -L "$build/python/root" \
+          "$build/python/root/usr/bin/python3.13" -m pytest -q -p no:cacheprovider "${PYTHON_TESTS[@]}"); then
+      failed+=("$arch (Python)")
+    fi
+  fi
+done
+
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "cross.sh: FAILED on: ${failed[*]}" >&2
+  exit 1
+fi
+echo "cross.sh: C++ core suite passed on: ${ARCHES[*]}${WITH_PYTHON:+ (and the Python tests on aarch64)}"

@@ -1,0 +1,94 @@
+// The one file that asks the processor or the OS about instruction sets. Compiled for the
+// baseline instruction set: it runs before anything is known about the CPU.
+#include "core/cpu_features.hpp"
+
+#include <cstdint>
+
+#if defined(__x86_64__)
+#include <cpuid.h>
+#elif defined(__aarch64__) && defined(__linux__)
+#include <sys/auxv.h>
+#endif
+
+namespace vantor {
+
+#if defined(__x86_64__)
+namespace {
+
+// CPUID leaf 1, ECX.
+constexpr unsigned kLeaf1EcxSsse3 = 1u << 9;     // PSHUFB
+constexpr unsigned kLeaf1EcxSse41 = 1u << 19;    // PEXTRD
+constexpr unsigned kLeaf1EcxXsave = 1u << 26;    // XSAVE/XRSTOR and XCR0 exist
+constexpr unsigned kLeaf1EcxOsxsave = 1u << 27;  // the OS has enabled XGETBV
+constexpr unsigned kLeaf1EcxAvx = 1u << 28;
+// CPUID leaf 7, subleaf 0, EBX.
+constexpr unsigned kLeaf7EbxAvx2 = 1u << 5;
+constexpr unsigned kLeaf7EbxSha = 1u << 29;
+// XCR0: register state the OS saves on a context switch.
+constexpr uint64_t kXcr0Sse = 1u << 1;  // XMM registers
+constexpr uint64_t kXcr0Avx = 1u << 2;  // upper halves of the YMM registers
+
+// XGETBV is written out rather than taken from <immintrin.h>: _xgetbv needs -mxsave, and this
+// file must stay free of ISA flags.
+uint64_t xgetbv(unsigned xcr) noexcept {
+  unsigned lo, hi;
+  __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(xcr));
+  return lo | uint64_t{hi} << 32;
+}
+
+}  // namespace
+
+bool cpu_has_avx2() noexcept {
+  unsigned eax, ebx, ecx, edx;
+  if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
+  // A CPU with AVX2 is still unusable for it unless the OS saves the YMM registers; XGETBV
+  // may only be executed once OSXSAVE says the OS has enabled it.
+  constexpr unsigned leaf1_needed = kLeaf1EcxXsave | kLeaf1EcxOsxsave | kLeaf1EcxAvx;
+  if ((ecx & leaf1_needed) != leaf1_needed) return false;
+  constexpr uint64_t xcr0_needed = kXcr0Sse | kXcr0Avx;
+  if ((xgetbv(0) & xcr0_needed) != xcr0_needed) return false;
+  if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx)) return false;
+  return (ebx & kLeaf7EbxAvx2) != 0;
+}
+
+bool cpu_has_sha_ni() noexcept {
+  unsigned eax, ebx, ecx, edx;
+  if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
+  constexpr unsigned leaf1_needed = kLeaf1EcxSsse3 | kLeaf1EcxSse41;
+  if ((ecx & leaf1_needed) != leaf1_needed) return false;
+  if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx)) return false;
+  return (ebx & kLeaf7EbxSha) != 0;
+}
+
+#else
+
+bool cpu_has_avx2() noexcept { return false; }
+bool cpu_has_sha_ni() noexcept { return false; }
+
+#endif
+
+#if defined(__aarch64__) && defined(__linux__)
+
+// The kernel reports what user space may execute, whatever the CPU registers say.
+bool cpu_has_asimd() noexcept { return (getauxval(AT_HWCAP) & HWCAP_ASIMD) != 0; }
+// The SHA-1 code also uses plain NEON instructions, so both bits are needed.
+bool cpu_has_arm_sha1() noexcept {
+  const unsigned long hwcap = getauxval(AT_HWCAP);
+  return (hwcap & HWCAP_ASIMD) != 0 && (hwcap & HWCAP_SHA1) != 0;
+}
+
+#else
+
+// Without a capability interface to ask, only what the compiler already relies on is used:
+// AArch64 compilers emit NEON freely, so it is there. Another OS would ask its own interface
+// about the SHA-1 instructions here.
+#if defined(__aarch64__) && defined(__ARM_NEON)
+bool cpu_has_asimd() noexcept { return true; }
+#else
+bool cpu_has_asimd() noexcept { return false; }
+#endif
+bool cpu_has_arm_sha1() noexcept { return false; }
+
+#endif
+
+}  // namespace vantor
