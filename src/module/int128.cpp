@@ -41,41 +41,81 @@ Result<u128> via_native_bytes(PyObject* integer) {
 #endif
 
 #if PY_VERSION_HEX >= 0x030E0000
-// The digit layout, fixed for the life of the interpreter. Only the layouts CPython builds with
-// (least significant digit first, in native byte order, of 16 or 32 bits) are read as digits.
-struct DigitLayout {
-  unsigned bits = 0;
-  unsigned size = 0;
-  bool usable = false;
+// Digits of the layouts CPython builds with: least significant first, native byte order, 30 bits
+// in 32 or 15 bits in 16. Fixed widths let the compiler turn the 128-bit shifts into a few
+// instructions; any other layout takes the native-bytes path.
+template <class Digit, unsigned Bits>
+struct Digits {
+  static u128 read(const void* digits, Py_ssize_t count) {
+    const Digit* digit = static_cast<const Digit*>(digits);
+    u128 value = 0;
+    for (Py_ssize_t i = count; i-- > 0;) value = (value << Bits) | digit[i];
+    return value;
+  }
+  // The value's width in bits, from its count of digits and its top digit.
+  static size_t width(const void* digits, Py_ssize_t count) {
+    const Digit* digit = static_cast<const Digit*>(digits);
+    return static_cast<size_t>(count - 1) * Bits + static_cast<size_t>(std::bit_width(digit[count - 1]));
+  }
+  static Py_ssize_t count_for(u128 value) {
+    return static_cast<Py_ssize_t>((static_cast<unsigned>(std::bit_width(value)) + Bits - 1) / Bits);
+  }
+  static void write(void* digits, Py_ssize_t count, u128 value) {
+    Digit* digit = static_cast<Digit*>(digits);
+    for (Py_ssize_t i = 0; i < count; ++i, value >>= Bits) digit[i] = static_cast<Digit>(value & ((Digit{1} << Bits) - 1));
+  }
 };
+using Digits30 = Digits<uint32_t, 30>;
+using Digits15 = Digits<uint16_t, 15>;
 
-const DigitLayout& digit_layout() {
-  static const DigitLayout layout = [] {
-    const PyLongLayout* native = PyLong_GetNativeLayout();
-    DigitLayout result;
-    result.bits = native->bits_per_digit;
-    result.size = native->digit_size;
-    constexpr int kNativeEndianness = std::endian::native == std::endian::little ? -1 : 1;
-    result.usable = native->digits_order == -1 && native->digit_endianness == kNativeEndianness &&
-                    (result.size == 2 || result.size == 4) && result.bits > 0 && result.bits <= 8 * result.size;
-    return result;
-  }();
+enum class Layout { unknown, digits30, digits15, other };
+Layout layout_cache = Layout::unknown;  // set once, under the GIL
+
+[[gnu::cold]] Layout find_layout() {
+  const PyLongLayout* native = PyLong_GetNativeLayout();
+  constexpr int kNativeEndianness = std::endian::native == std::endian::little ? -1 : 1;
+  Layout layout = Layout::other;
+  if (native->digits_order == -1 && native->digit_endianness == kNativeEndianness) {
+    if (native->bits_per_digit == 30 && native->digit_size == 4) layout = Layout::digits30;
+    if (native->bits_per_digit == 15 && native->digit_size == 2) layout = Layout::digits15;
+  }
+  layout_cache = layout;
   return layout;
 }
 
-template <class Digit>
-u128 read_digits(const void* digits, Py_ssize_t count, unsigned bits) {
-  const Digit* digit = static_cast<const Digit*>(digits);
-  u128 value = 0;
-  for (Py_ssize_t i = count; i-- > 0;) value = (value << bits) | digit[i];
+inline Layout digit_layout() {
+  Layout layout = layout_cache;
+  return layout != Layout::unknown ? layout : find_layout();
+}
+
+template <class D>
+Result<u128> read_exported(PyObject* integer) {
+  PyLongExport exported;
+  if (PyLong_Export(integer, &exported) < 0) [[unlikely]]
+    return fail_fetched();
+  if (exported.digits == nullptr) {
+    if (exported.value < 0) return negative_int();
+    return static_cast<u128>(static_cast<uint64_t>(exported.value));
+  }
+  bool negative = exported.negative != 0;
+  bool fits = !negative && D::width(exported.digits, exported.ndigits) <= 128;
+  u128 value = fits ? D::read(exported.digits, exported.ndigits) : 0;
+  PyLong_FreeExport(&exported);
+  if (negative) [[unlikely]]
+    return negative_int();
+  if (!fits) [[unlikely]]
+    return int_too_big();
   return value;
 }
 
-template <class Digit>
-void write_digits(void* digits, Py_ssize_t count, unsigned bits, u128 value) {
-  Digit* digit = static_cast<Digit*>(digits);
-  const u128 mask = (u128{1} << bits) - 1;
-  for (Py_ssize_t i = 0; i < count; ++i, value >>= bits) digit[i] = static_cast<Digit>(value & mask);
+template <class D>
+Ref write_new(u128 value) {
+  Py_ssize_t count = D::count_for(value);
+  void* digits = nullptr;
+  PyLongWriter* writer = PyLongWriter_Create(/*negative=*/0, count, &digits);
+  if (writer == nullptr) null_object_failure();
+  D::write(digits, count, value);
+  return checked(PyLongWriter_Finish(writer));
 }
 #endif
 
@@ -89,34 +129,11 @@ Result<u128> int_to_u128(PyObject* integer) {
   }
 #if PY_VERSION_HEX >= 0x030E0000
   // The export lends the digits themselves: no copy, no byte-by-byte loop.
-  const DigitLayout& layout = digit_layout();
-  if (!layout.usable) [[unlikely]]
-    return via_native_bytes(integer);
-  PyLongExport exported;
-  if (PyLong_Export(integer, &exported) < 0) [[unlikely]]
-    return fail_fetched();
-  if (exported.digits == nullptr) {
-    if (exported.value < 0) return negative_int();
-    return static_cast<u128>(static_cast<uint64_t>(exported.value));
+  switch (digit_layout()) {
+    case Layout::digits30: return read_exported<Digits30>(integer);
+    case Layout::digits15: return read_exported<Digits15>(integer);
+    default: return via_native_bytes(integer);
   }
-  bool negative = exported.negative != 0;
-  Py_ssize_t count = exported.ndigits;
-  u128 value = 0;
-  bool fits = false;
-  if (!negative && count > 0) {
-    const unsigned char* top = static_cast<const unsigned char*>(exported.digits) + (count - 1) * layout.size;
-    uint32_t top_digit = layout.size == 4 ? *reinterpret_cast<const uint32_t*>(top)
-                                          : *reinterpret_cast<const uint16_t*>(top);
-    size_t width = static_cast<size_t>(count - 1) * layout.bits + static_cast<size_t>(std::bit_width(top_digit));
-    fits = width <= 128;
-    if (fits)
-      value = layout.size == 4 ? read_digits<uint32_t>(exported.digits, count, layout.bits)
-                               : read_digits<uint16_t>(exported.digits, count, layout.bits);
-  }
-  PyLong_FreeExport(&exported);
-  if (negative) return negative_int();
-  if (!fits) return int_too_big();
-  return value;
 #elif PY_VERSION_HEX >= 0x030D0000
   return via_native_bytes(integer);
 #else
@@ -134,16 +151,10 @@ Ref new_int_u128(u128 value) {
   if ((value >> 64) == 0) return new_int_u64(static_cast<uint64_t>(value));
 #if PY_VERSION_HEX >= 0x030E0000
   // A writer hands out the new int's digits to fill: 3 to 5 of them for 65 to 128 bits.
-  if (const DigitLayout& layout = digit_layout(); layout.usable) [[likely]] {
-    auto count = static_cast<Py_ssize_t>((static_cast<unsigned>(std::bit_width(value)) + layout.bits - 1) / layout.bits);
-    void* digits = nullptr;
-    PyLongWriter* writer = PyLongWriter_Create(/*negative=*/0, count, &digits);
-    if (writer == nullptr) null_object_failure();
-    if (layout.size == 4)
-      write_digits<uint32_t>(digits, count, layout.bits, value);
-    else
-      write_digits<uint16_t>(digits, count, layout.bits, value);
-    return checked(PyLongWriter_Finish(writer));
+  switch (digit_layout()) {
+    case Layout::digits30: return write_new<Digits30>(value);
+    case Layout::digits15: return write_new<Digits15>(value);
+    default: break;
   }
 #endif
   unsigned char little[16];
