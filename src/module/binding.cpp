@@ -5,6 +5,7 @@
 #include <vector>
 #include <string>
 
+#include "module/int128.hpp"
 #include "module/uuid_type.hpp"
 
 namespace vantor::py {
@@ -67,8 +68,32 @@ inline bool same_name(std::string_view a, std::string_view b) {
   return true;
 }
 
-// Index of the slot a keyword name fills: keyword-only names first, then positional ones.
+std::string_view slot_name(const ArgumentSpec& spec, size_t slot);
+
+// A name that cannot be interned (no memory) stays empty and is found by its bytes.
+[[gnu::cold]] void intern_names(const ArgumentSpec& spec) {
+  for (size_t slot = 0; slot < spec.slot_count(); ++slot) {
+    std::string_view name = slot_name(spec, slot);
+    PyObject* text = PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size()));
+    if (text == nullptr) {
+      PyErr_Clear();
+      continue;
+    }
+    PyUnicode_InternInPlace(&text);
+    spec.interned[slot] = text;  // kept for the life of the process
+  }
+  spec.interned_ready = true;
+}
+
+// Index of the slot a keyword name fills. The interpreter's way: the same interned object first,
+// then equal text (a name built at run time, a str subclass), keyword-only names before
+// positional ones.
 std::optional<size_t> find_slot(const ArgumentSpec& spec, PyObject* key) {
+  if (!spec.interned_ready) [[unlikely]]
+    intern_names(spec);
+  for (size_t slot = 0; slot < spec.slot_count(); ++slot)
+    if (spec.interned[slot] == key) [[likely]]
+      return slot;
   Py_ssize_t length = 0;
   const char* utf8 = PyUnicode_Check(key) ? utf8_of(key, &length) : nullptr;
   if (utf8 == nullptr) {
@@ -111,24 +136,6 @@ Status check_required(const ArgumentSpec& spec, Py_ssize_t nargs, const Slots& s
   return {};
 }
 
-#if PYLONG_BITS_IN_DIGIT == 30
-// An exact, non-negative int of at most 128 bits, read straight from its 30-bit digits. Anything
-// else takes the general path, which also raises the interpreter's errors.
-std::optional<u128> exact_int_u128(PyObject* object) {
-  if (!PyLong_CheckExact(object)) return std::nullopt;
-  const auto& value = reinterpret_cast<PyLongObject*>(object)->long_value;
-  constexpr uintptr_t kSignMask = 3, kNegative = 2, kNonSizeBits = 3;
-  if ((value.lv_tag & kSignMask) == kNegative) return std::nullopt;
-  size_t count = value.lv_tag >> kNonSizeBits;
-  if (count > 5 || (count == 5 && (value.ob_digit[4] >> 8) != 0)) return std::nullopt;
-  u128 result = 0;
-  for (size_t i = count; i-- > 0;) result = (result << PyLong_SHIFT) | value.ob_digit[i];
-  return result;
-}
-#else
-std::optional<u128> exact_int_u128(PyObject*) { return std::nullopt; }
-#endif
-
 Result<long> to_long(PyObject* object) {
   long value = PyLong_AsLong(object);
   if (value == -1 && PyErr_Occurred()) [[unlikely]]
@@ -138,10 +145,11 @@ Result<long> to_long(PyObject* object) {
 
 template <class T>
 Result<T> to_small_unsigned(PyObject* object) {
-  // An exact int in range converts the same by either path; anything else (out of range,
-  // negative, bool, __index__ objects) takes the interpreter's conversion and its errors.
-  if (std::optional<u128> fast = exact_int_u128(object); fast && *fast <= std::numeric_limits<T>::max()) [[likely]]
-    return static_cast<T>(*fast);
+  // A one-digit int in range converts the same by either path; anything else (out of range,
+  // negative, __index__ objects) takes the interpreter's conversion and its errors.
+  if (std::optional<Py_ssize_t> small = compact_int(object);
+      small && *small >= 0 && static_cast<size_t>(*small) <= std::numeric_limits<T>::max()) [[likely]]
+    return static_cast<T>(*small);
   VANTOR_TRY(value, to_long(object));
   if (value < 0 || static_cast<unsigned long>(value) > std::numeric_limits<T>::max()) [[unlikely]]
     return fail(PyExc_OverflowError, "out of range integral type conversion attempted");
@@ -222,8 +230,8 @@ Result<uint16_t> to_u16(PyObject* object) { return to_small_unsigned<uint16_t>(o
 Result<uint32_t> to_u32(PyObject* object) { return to_small_unsigned<uint32_t>(object); }
 
 Result<uint64_t> to_u64(PyObject* object) {
-  if (std::optional<u128> fast = exact_int_u128(object); fast && (*fast >> 64) == 0) [[likely]]
-    return static_cast<uint64_t>(*fast);
+  if (std::optional<Py_ssize_t> small = compact_int(object); small && *small >= 0) [[likely]]
+    return static_cast<uint64_t>(*small);
   Ref index;
   if (!PyLong_Check(object)) {
     index = Ref(PyNumber_Index(object));
@@ -237,24 +245,13 @@ Result<uint64_t> to_u64(PyObject* object) {
 }
 
 Result<u128> to_u128(PyObject* object) {
-  if (std::optional<u128> fast = exact_int_u128(object)) [[likely]]
-    return *fast;
+  // An int, subclasses included, is its own index: the interpreter would hand it back unchanged.
+  if (PyLong_Check(object)) [[likely]]
+    return int_to_u128(object);
   Ref index(PyNumber_Index(object));
   if (!index) [[unlikely]]
     return fail_fetched();
-  unsigned char little[16];
-#if PY_VERSION_HEX >= 0x030D0000
-  int status = _PyLong_AsByteArray(reinterpret_cast<PyLongObject*>(index.get()), little, 16,
-                                   /*little_endian=*/1, /*is_signed=*/0, /*with_exceptions=*/1);
-#else
-  int status = _PyLong_AsByteArray(reinterpret_cast<PyLongObject*>(index.get()), little, 16,
-                                   /*little_endian=*/1, /*is_signed=*/0);
-#endif
-  if (status < 0) [[unlikely]]
-    return fail_fetched();
-  u128 value = 0;
-  for (int i = 15; i >= 0; --i) value = (value << 8) | little[i];
-  return value;
+  return int_to_u128(index.get());
 }
 
 Result<Fields> to_fields(PyObject* object) {

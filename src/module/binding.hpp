@@ -12,17 +12,21 @@
 
 namespace vantor::py {
 
+inline constexpr size_t kMaxSlots = 6;
+
 struct ArgumentSpec {
   const char* function_name;
   const char* class_name;  // "UUID" for the class's callables, nullptr for module functions
   std::span<const std::string_view> positional_names;
   size_t required_positional_count;
   std::span<const std::string_view> keyword_only;
+  // Each slot's name as an interned str, made on first use: callers' keyword names are interned
+  // too, so a pointer comparison nearly always finds the slot.
+  mutable std::array<PyObject*, kMaxSlots> interned{};
+  mutable bool interned_ready = false;
 
   size_t slot_count() const noexcept { return positional_names.size() + keyword_only.size(); }
 };
-
-inline constexpr size_t kMaxSlots = 6;
 using Slots = std::array<PyObject*, kMaxSlots>;
 
 // The vectorcall form: keyword values follow the positional ones in `args`.

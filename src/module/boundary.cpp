@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 namespace vantor::py {
@@ -119,30 +120,6 @@ PyObject* interned_all() {
 PyObject* interned_add_note() {
   static PyObject* cell = nullptr;
   return intern(cell, "add_note");
-}
-
-Ref new_int_u128(u128 value) {
-  if ((value >> 64) == 0) return new_int_u64(static_cast<uint64_t>(value));
-#if PYLONG_BITS_IN_DIGIT == 30
-  // Fill the digits of a new int directly: a value of 65 to 128 bits needs 3 to 5 of them. This
-  // is what the byte-array conversion computes, without its generic loop.
-  digit digits[5];
-  Py_ssize_t count = 0;
-  for (u128 rest = value; rest != 0; rest >>= PyLong_SHIFT) digits[count++] = static_cast<digit>(rest & PyLong_MASK);
-  PyLongObject* result = _PyLong_New(count);
-  if (result == nullptr) null_object_failure();
-  std::memcpy(result->long_value.ob_digit, digits, sizeof(digit) * static_cast<size_t>(count));
-  return Ref(reinterpret_cast<PyObject*>(result));
-#elif PY_VERSION_HEX >= 0x030D0000
-  unsigned char little[16];
-  for (int i = 0; i < 16; ++i) little[i] = static_cast<unsigned char>(value >> (8 * i));
-  return checked(PyLong_FromUnsignedNativeBytes(
-      little, 16, Py_ASNATIVEBYTES_LITTLE_ENDIAN | Py_ASNATIVEBYTES_UNSIGNED_BUFFER));
-#else
-  unsigned char little[16];
-  for (int i = 0; i < 16; ++i) little[i] = static_cast<unsigned char>(value >> (8 * i));
-  return checked(_PyLong_FromByteArray(little, 16, /*little_endian=*/1, /*is_signed=*/0));
-#endif
 }
 
 Ref new_ascii(const char* text, size_t length) {

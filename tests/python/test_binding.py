@@ -1,7 +1,10 @@
 """Binding call arguments to parameters, and the exact messages when that fails."""
+import sys
+
 import pytest
 
-from conftest import raises_exactly
+import vantor
+from conftest import notes_of, raises_exactly
 from vantor import NAMESPACE_DNS, UUID, _uuid7_int, uuid1, uuid3, uuid5, uuid6, uuid7, uuid8
 
 U = UUID(int=0)
@@ -145,3 +148,49 @@ def test_failing_add_note_is_dropped_unless_fatal(call, refusal, propagates):
         call(IndexRaises(error))
     assert excinfo.value is (refusal if propagates else error)
     assert not hasattr(error, "__notes__")
+
+
+class Name(str):
+    pass
+
+
+def built(text):
+    """A str equal to `text` but not the interned object a keyword in source code is."""
+    name = "".join(list(text))
+    assert name == text and name is not sys.intern(text)
+    return name
+
+
+# A keyword name is found by identity first; one built at run time, or a str subclass, must
+# still be found by its text, in both the vectorcall and the tp_new (dict) forms of binding.
+# (call, keyword name, value, check of the result)
+RUNTIME_NAMES = [
+    (UUID, built("int"), 7, lambda u: u.int == 7),
+    (UUID, Name("hex"), "0" * 31 + "7", lambda u: u.int == 7),
+    (UUID.from_int, built("int"), 7, lambda u: u.int == 7),
+    (UUID.from_int, Name("int"), 7, lambda u: u.int == 7),
+    (U.set_version, built("version"), 4, lambda u: u.version == 4),
+    (vantor.uuid1, built("clock_seq"), 0x1234, lambda u: u.clock_seq == 0x1234),
+    (vantor.uuid6, Name("node"), 0x123456789ABC, lambda u: u.node == 0x123456789ABC),
+    (vantor.uuid7, built("nanoseconds"), 10**18, lambda u: u.version == 7),
+]
+
+
+@pytest.mark.parametrize(("call", "name", "value", "check"), RUNTIME_NAMES)
+def test_keyword_names_built_at_run_time(call, name, value, check):
+    assert check(call(**{name: value}))
+
+
+@pytest.mark.parametrize(
+    ("call", "first", "name", "message"),
+    [
+        (UUID.from_int, 7, built("int"), "UUID.from_int() got multiple values for argument 'int'"),
+        (UUID, "0" * 32, Name("hex"), "UUID.__new__() got multiple values for argument 'hex'"),
+        (vantor.uuid6, 1, built("node"), "uuid6() got multiple values for argument 'node'"),
+        (UUID.from_int, 7, built("in"), "UUID.from_int() got an unexpected keyword argument 'in'"),
+    ],
+)
+def test_runtime_names_collide_or_miss_like_interned_ones(call, first, name, message):
+    with pytest.raises(TypeError) as excinfo:
+        call(first, **{name: 7})
+    assert str(excinfo.value) == message

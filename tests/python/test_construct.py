@@ -92,6 +92,9 @@ def test_exactly_one_input_required(args, kwargs):
         UUID(*args, **kwargs)
 
 
+NEGATIVE = "can't convert negative int to unsigned"
+TOO_BIG = "int too big to convert"
+
 # (keyword arguments, exception type, exact message or None, parameter named by the note)
 CONVERSION_FAILURES = [
     ({"hex": 5}, TypeError, "'int' object is not an instance of 'str'", "hex"),
@@ -112,11 +115,20 @@ CONVERSION_FAILURES = [
     ({"fields": (0, 0, 0, 0, 256, 0)}, OverflowError, OUT_OF_RANGE, "fields"),
     ({"fields": (-1, 0, 0, 0, 0, 0)}, OverflowError, OUT_OF_RANGE, "fields"),
     ({"fields": (0, 0, 0, 0, -1, 0)}, OverflowError, OUT_OF_RANGE, "fields"),
-    ({"fields": (0, 0, 0, 0, 0, -1)}, OverflowError, None, "fields"),
-    ({"fields": (0, 0, 0, 0, 0, 1 << 64)}, OverflowError, None, "fields"),
+    ({"fields": (0, 0, 0, 0, 0, -1)}, OverflowError, NEGATIVE, "fields"),
+    ({"fields": (0, 0, 0, 0, 0, 1 << 64)}, OverflowError, TOO_BIG, "fields"),
     ({"fields": (0, 0, 0, 0, 1.0, 0)}, TypeError, None, "fields"),
-    ({"int": -1}, OverflowError, None, "int"),
-    ({"int": 1 << 128}, OverflowError, None, "int"),
+    ({"int": -1}, OverflowError, NEGATIVE, "int"),
+    ({"int": 1 << 128}, OverflowError, TOO_BIG, "int"),
+    # either side of what 17 signed bytes hold, and far beyond
+    ({"int": (1 << 135) - 1}, OverflowError, TOO_BIG, "int"),
+    ({"int": 1 << 135}, OverflowError, TOO_BIG, "int"),
+    ({"int": 1 << 1000}, OverflowError, TOO_BIG, "int"),
+    ({"int": -(1 << 135)}, OverflowError, NEGATIVE, "int"),
+    ({"int": -(1 << 135) - 1}, OverflowError, NEGATIVE, "int"),
+    ({"int": -(1 << 64)}, OverflowError, NEGATIVE, "int"),
+    ({"int": Index(-5)}, OverflowError, NEGATIVE, "int"),
+    ({"int": Index(1 << 128)}, OverflowError, TOO_BIG, "int"),
     ({"int": 5.0}, TypeError, None, "int"),
     ({"int": "5"}, TypeError, None, "int"),
     ({"int": 0, "version": 256}, OverflowError, OUT_OF_RANGE, "version"),
@@ -177,6 +189,28 @@ def test_first_conversion_failure_wins(kwargs, param):
 def test_build_failures_carry_no_note(kwargs, message):
     with raises_exactly(ValueError, message):
         UUID(**kwargs)
+
+
+class LyingInt(int):
+    """An int whose __index__ disagrees with its value: an int is read as it is."""
+
+    def __index__(self):
+        return 0
+
+
+# Either side of every boundary the int conversions split at: one digit (2**30 on common builds,
+# 2**15 on others), 64 bits, whole bytes, digit multiples, and 128 bits.
+INT_EDGES = sorted({0} | {edge for bits in (8, 15, 16, 30, 31, 32, 60, 63, 64, 65, 90, 96, 120, 127, 128)
+                          for edge in ((1 << bits) - 1, 1 << bits, (1 << bits) + 1) if edge <= MAX_INT})
+
+
+@pytest.mark.parametrize("value", INT_EDGES, ids=hex)
+def test_int_round_trips_at_edges(value):
+    expected = uuid.UUID(int=value).bytes
+    for given in (value, Index(value), LyingInt(value)):
+        u = UUID(int=given)
+        assert (u.bytes, u.int, UUID.from_int(given).int) == (expected, value, value)
+    assert type(u.int) is int
 
 
 @pytest.mark.parametrize(

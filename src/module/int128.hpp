@@ -1,0 +1,25 @@
+// Unsigned 128-bit values to and from Python ints, through the interpreter's public C API only:
+// the digit export and writer on 3.14 and later, the native-bytes calls on 3.13, and the byte
+// array calls on 3.12, which has neither.
+#pragma once
+
+#include <optional>
+
+#include "module/boundary.hpp"
+
+namespace vantor::py {
+
+// The value of an int (subclasses included) that fits in a single digit, read in place; nullopt
+// for anything else. Nearly every field, version number and small count is one.
+inline std::optional<Py_ssize_t> compact_int(PyObject* object) {
+  if (!PyLong_Check(object)) return std::nullopt;
+  auto* integer = reinterpret_cast<PyLongObject*>(object);
+  if (!PyUnstable_Long_IsCompact(integer)) return std::nullopt;
+  return PyUnstable_Long_CompactValue(integer);
+}
+
+// The value of an int (PyLong_Check holds); a negative value or one of 2^128 or more fails with
+// the interpreter's OverflowError and message.
+Result<u128> int_to_u128(PyObject* integer);
+
+}  // namespace vantor::py
