@@ -50,15 +50,33 @@ Result<Ref> std_class() {
   return type;
 }
 
+// The value of a standard UUID (or of a subclass, through its `int`) as a vantor.UUID; the class's
+// from_int reports an `int` that is not a 128-bit number.
+Result<Ref> vantor_from_std(PyObject* object) {
+  Ref number;
+  if (Py_IS_TYPE(object, g_layout.type) && int_slot(object) != nullptr)
+    number = Ref::borrow(int_slot(object));
+  else
+    number = Ref(PyObject_GetAttrString(object, "int"));
+  if (!number) return fail_fetched();
+  if (PyLong_CheckExact(number.get())) {
+    auto value = to_u128(number.get());
+    if (value) return new_uuid(UuidValue::from_u128(*value));
+    discard_error();
+  }
+  Ref from_int(PyObject_GetAttrString(reinterpret_cast<PyObject*>(uuid_type()), "from_int"));
+  if (!from_int) return fail_fetched();
+  Ref result(PyObject_CallOneArg(from_int.get(), number.get()));
+  if (!result) return fail_fetched();
+  return result;
+}
+
 // A vantor.UUID namespace: std namespaces are converted, anything else is left to the generator.
 Result<Ref> vantor_namespace(PyObject* namespace_object) {
-  if (g_have_layout && Py_IS_TYPE(namespace_object, g_layout.type)) {
-    PyObject* number = int_slot(namespace_object);
-    if (number != nullptr && PyLong_CheckExact(number)) {
-      auto value = to_u128(number);
-      if (value) return new_uuid(UuidValue::from_u128(*value));
-      discard_error();
-    }
+  if (!PyObject_TypeCheck(namespace_object, uuid_type())) {
+    int is_std = PyObject_IsInstance(namespace_object, reinterpret_cast<PyObject*>(g_layout.type));
+    if (is_std < 0) return fail_fetched();
+    if (is_std == 1) return vantor_from_std(namespace_object);
   }
   return Ref::borrow(namespace_object);
 }
@@ -139,23 +157,7 @@ Result<Ref> from_std(PyObject*, PyObject* object) {
   int is_instance = PyObject_IsInstance(object, type.get());
   if (is_instance < 0) return fail_fetched();
   if (is_instance == 0) return fail(expects("from_std", "uuid.UUID", object));
-  Ref number;
-  if (Py_IS_TYPE(object, g_layout.type) && int_slot(object) != nullptr)
-    number = Ref::borrow(int_slot(object));
-  else
-    number = Ref(PyObject_GetAttrString(object, "int"));
-  if (!number) return fail_fetched();
-  if (PyLong_CheckExact(number.get())) {
-    auto value = to_u128(number.get());
-    if (value) return new_uuid(UuidValue::from_u128(*value));
-    discard_error();
-  }
-  // Whatever the int is, UUID.from_int says what is wrong with it.
-  Ref from_int(PyObject_GetAttrString(reinterpret_cast<PyObject*>(uuid_type()), "from_int"));
-  if (!from_int) return fail_fetched();
-  Ref result(PyObject_CallOneArg(from_int.get(), number.get()));
-  if (!result) return fail_fetched();
-  return result;
+  return vantor_from_std(object);
 }
 
 template <auto Body>
@@ -243,6 +245,11 @@ Result<Ref> new_std_uuid(const UuidValue& value, PyObject* is_safe) {
   *reinterpret_cast<PyObject**>(base + g_layout.int_offset) = number.release();
   PyObject* safe = is_safe != nullptr ? is_safe : g_layout.unknown;
   *reinterpret_cast<PyObject**>(base + g_layout.is_safe_offset) = Py_NewRef(safe);
+  // The class is collectable because of its slots, but an instance holds only an int and a
+  // SafeUUID member and refuses assignment, so it can never close a reference cycle. Left
+  // untracked, like a tuple of atomic values, a million of them do not make every later
+  // collection walk a million more objects.
+  PyObject_GC_UnTrack(object);
   return Ref(object);
 }
 
