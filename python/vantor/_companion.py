@@ -6,12 +6,11 @@ counter, its clock sequence and its node.
 """
 from __future__ import annotations
 
+import importlib
 import importlib.machinery
 import importlib.util
 import sys
 from types import ModuleType
-
-import _vantor
 
 NAME = "vantor._native"
 
@@ -20,8 +19,10 @@ def load() -> ModuleType:
     module = sys.modules.get(NAME)
     if module is not None:
         return module
-    loader = importlib.machinery.ExtensionFileLoader(NAME, _vantor.__file__)
-    spec = importlib.util.spec_from_file_location(NAME, _vantor.__file__, loader=loader)
+    path = importlib.import_module("_vantor").__file__
+    assert path is not None
+    loader = importlib.machinery.ExtensionFileLoader(NAME, path)
+    spec = importlib.util.spec_from_file_location(NAME, path, loader=loader)
     assert spec is not None
     module = importlib.util.module_from_spec(spec)
     sys.modules[NAME] = module

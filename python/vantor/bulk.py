@@ -17,6 +17,7 @@ thread. Large batches release the GIL while they are filled.
 """
 from __future__ import annotations
 
+import importlib
 import uuid as _uuid
 from collections.abc import Buffer, Sequence
 from typing import Any, Literal, SupportsIndex, overload
@@ -26,19 +27,20 @@ from vantor import _companion
 
 __all__ = ["uuid3", "uuid4", "uuid5", "uuid7", "fill_uuid4", "fill_uuid7"]
 
-Format = Literal["bytes", "uuid", "std", "str", "arrow"]
+_Format = Literal["bytes"] | Literal["uuid"] | Literal["std"] | Literal["str"] | Literal["arrow"]
 # A pyarrow array of the arrow.uuid extension type; pyarrow is imported only when asked for.
-ArrowUUIDArray = Any
+_ArrowUUIDArray = Any
 # A sequence of names (str, taken as UTF-8, or bytes-like), or a pyarrow string or binary array.
-Names = Sequence[str | Buffer] | Any
-Namespace = _vantor.UUID | _uuid.UUID
+_Names = Sequence[str | Buffer] | Any
+_Namespace = _vantor.UUID | _uuid.UUID
 
 _native = _companion.load()
 
 
 def _pyarrow() -> Any:
     try:
-        import pyarrow
+        # Imported by name: pyarrow is optional and ships no type information.
+        pyarrow = importlib.import_module("pyarrow")
     except ImportError as error:
         raise ImportError(
             "the 'arrow' format needs pyarrow: install it with `pip install vantor[arrow]`"
@@ -46,7 +48,7 @@ def _pyarrow() -> Any:
     return pyarrow
 
 
-def _arrow_array(pa: Any, data: bytes) -> ArrowUUIDArray:
+def _arrow_array(pa: Any, data: bytes) -> _ArrowUUIDArray:
     # The bytes object becomes the array's data buffer as it is: no copy is made.
     storage = pa.FixedSizeBinaryArray.from_buffers(pa.binary(16), len(data) // 16, [None, pa.py_buffer(data)])
     return pa.ExtensionArray.from_storage(pa.uuid(), storage)
@@ -61,8 +63,8 @@ def uuid4(n: SupportsIndex, format: Literal["std"]) -> list[_uuid.UUID]: ...
 @overload
 def uuid4(n: SupportsIndex, format: Literal["str"]) -> list[str]: ...
 @overload
-def uuid4(n: SupportsIndex, format: Literal["arrow"]) -> ArrowUUIDArray: ...
-def uuid4(n: SupportsIndex, format: Format = "bytes") -> Any:
+def uuid4(n: SupportsIndex, format: Literal["arrow"]) -> _ArrowUUIDArray: ...
+def uuid4(n: SupportsIndex, format: _Format = "bytes") -> Any:
     """`n` random (version 4) UUIDs in the given format."""
     if format == "arrow":
         pa = _pyarrow()
@@ -79,8 +81,8 @@ def uuid7(n: SupportsIndex, format: Literal["std"]) -> list[_uuid.UUID]: ...
 @overload
 def uuid7(n: SupportsIndex, format: Literal["str"]) -> list[str]: ...
 @overload
-def uuid7(n: SupportsIndex, format: Literal["arrow"]) -> ArrowUUIDArray: ...
-def uuid7(n: SupportsIndex, format: Format = "bytes") -> Any:
+def uuid7(n: SupportsIndex, format: Literal["arrow"]) -> _ArrowUUIDArray: ...
+def uuid7(n: SupportsIndex, format: _Format = "bytes") -> Any:
     """`n` time-ordered (version 7) UUIDs in the given format, strictly increasing."""
     if format == "arrow":
         pa = _pyarrow()
@@ -111,8 +113,7 @@ def _arrow_columns(names: Any) -> tuple[memoryview, Any] | None:
     """The offsets and data buffers of a pyarrow string or binary array, or None for other objects."""
     if not type(names).__module__.startswith("pyarrow"):
         return None
-    import pyarrow as pa
-
+    pa = importlib.import_module("pyarrow")
     if isinstance(names, pa.ChunkedArray):
         names = names.combine_chunks()
     if not isinstance(names, pa.Array):
@@ -136,7 +137,7 @@ def _arrow_columns(names: Any) -> tuple[memoryview, Any] | None:
     return column, (b"" if data is None else data)
 
 
-def _name_based(function: Any, offsets_function: Any, namespace: Namespace, names: Names, format: Format) -> Any:
+def _name_based(function: Any, offsets_function: Any, namespace: _Namespace, names: _Names, format: _Format) -> Any:
     pa = _pyarrow() if format == "arrow" else None
     columns = _arrow_columns(names)
     if columns is None:
@@ -147,16 +148,16 @@ def _name_based(function: Any, offsets_function: Any, namespace: Namespace, name
 
 
 @overload
-def uuid5(namespace: Namespace, names: Names, format: Literal["bytes"] = "bytes") -> bytes: ...
+def uuid5(namespace: _Namespace, names: _Names, format: Literal["bytes"] = "bytes") -> bytes: ...
 @overload
-def uuid5(namespace: Namespace, names: Names, format: Literal["uuid"]) -> list[_vantor.UUID]: ...
+def uuid5(namespace: _Namespace, names: _Names, format: Literal["uuid"]) -> list[_vantor.UUID]: ...
 @overload
-def uuid5(namespace: Namespace, names: Names, format: Literal["std"]) -> list[_uuid.UUID]: ...
+def uuid5(namespace: _Namespace, names: _Names, format: Literal["std"]) -> list[_uuid.UUID]: ...
 @overload
-def uuid5(namespace: Namespace, names: Names, format: Literal["str"]) -> list[str]: ...
+def uuid5(namespace: _Namespace, names: _Names, format: Literal["str"]) -> list[str]: ...
 @overload
-def uuid5(namespace: Namespace, names: Names, format: Literal["arrow"]) -> ArrowUUIDArray: ...
-def uuid5(namespace: Namespace, names: Names, format: Format = "bytes") -> Any:
+def uuid5(namespace: _Namespace, names: _Names, format: Literal["arrow"]) -> _ArrowUUIDArray: ...
+def uuid5(namespace: _Namespace, names: _Names, format: _Format = "bytes") -> Any:
     """The version 5 (SHA-1) UUID of each name in `namespace`, in the given format.
 
     `names` holds str (hashed as UTF-8) or bytes-like items, or is a pyarrow string or binary
@@ -166,16 +167,16 @@ def uuid5(namespace: Namespace, names: Names, format: Format = "bytes") -> Any:
 
 
 @overload
-def uuid3(namespace: Namespace, names: Names, format: Literal["bytes"] = "bytes") -> bytes: ...
+def uuid3(namespace: _Namespace, names: _Names, format: Literal["bytes"] = "bytes") -> bytes: ...
 @overload
-def uuid3(namespace: Namespace, names: Names, format: Literal["uuid"]) -> list[_vantor.UUID]: ...
+def uuid3(namespace: _Namespace, names: _Names, format: Literal["uuid"]) -> list[_vantor.UUID]: ...
 @overload
-def uuid3(namespace: Namespace, names: Names, format: Literal["std"]) -> list[_uuid.UUID]: ...
+def uuid3(namespace: _Namespace, names: _Names, format: Literal["std"]) -> list[_uuid.UUID]: ...
 @overload
-def uuid3(namespace: Namespace, names: Names, format: Literal["str"]) -> list[str]: ...
+def uuid3(namespace: _Namespace, names: _Names, format: Literal["str"]) -> list[str]: ...
 @overload
-def uuid3(namespace: Namespace, names: Names, format: Literal["arrow"]) -> ArrowUUIDArray: ...
-def uuid3(namespace: Namespace, names: Names, format: Format = "bytes") -> Any:
+def uuid3(namespace: _Namespace, names: _Names, format: Literal["arrow"]) -> _ArrowUUIDArray: ...
+def uuid3(namespace: _Namespace, names: _Names, format: _Format = "bytes") -> Any:
     """The version 3 (MD5) UUID of each name in `namespace`, in the given format.
 
     `names` as for `uuid5`.
