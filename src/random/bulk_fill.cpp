@@ -6,6 +6,7 @@
 
 #include "core/panic.hpp"
 #include "random/chacha.hpp"
+#include "random/chacha_wide.hpp"
 #include "random/thread_rng.hpp"
 
 namespace vantor {
@@ -28,10 +29,11 @@ void ThreadRng::fill_bytes(uint8_t* out, size_t len) {
     len -= 4;
   }
   if (len >= kGroupBytes) {
-    // The buffer is used up here, so the next four blocks of the current key are the next words.
+    // The buffer is used up here, so the next blocks of the current key are the next words.
     const bool direct = std::endian::native == std::endian::little &&
                         reinterpret_cast<uintptr_t>(out) % alignof(uint32_t) == 0;
-    alignas(64) uint32_t group[kBufferWords];
+    const bool eight_wide = simd_level() == SimdLevel::avx2;
+    alignas(64) uint32_t group[2 * kBufferWords];
     while (len >= kGroupBytes) {
       if (block_counter() >= kBlocksPerKey) [[unlikely]] {
         uint8_t key[kKeyBytes];
@@ -44,15 +46,19 @@ void ThreadRng::fill_bytes(uint8_t* out, size_t len) {
         explicit_bzero(key, sizeof key);
         set_block_counter(0);
       }
-      if (direct) {
-        chacha_blocks4(cipher_state_, reinterpret_cast<uint32_t*>(out), kRounds);
-      } else {
-        chacha_blocks4(cipher_state_, group, kRounds);
-        for (uint32_t i = 0; i < kBufferWords; ++i) store_le32(out + 4 * i, group[i]);
-      }
-      set_block_counter(block_counter() + kBufferWords / 16);
-      out += kGroupBytes;
-      len -= kGroupBytes;
+      // Eight blocks where they fit in the output and under the current key, else four.
+      const bool eight = eight_wide && len >= 2 * kGroupBytes && block_counter() + 8 <= kBlocksPerKey;
+      const size_t words = eight ? 2 * kBufferWords : kBufferWords;
+      uint32_t* target = direct ? reinterpret_cast<uint32_t*>(out) : group;
+      if (eight)
+        chacha_blocks8_avx2(cipher_state_, target, kRounds);
+      else
+        chacha_blocks4(cipher_state_, target, kRounds);
+      if (!direct)
+        for (size_t i = 0; i < words; ++i) store_le32(out + 4 * i, group[i]);
+      set_block_counter(block_counter() + words / 16);
+      out += 4 * words;
+      len -= 4 * words;
     }
     explicit_bzero(group, sizeof group);
   }

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "core/panic.hpp"
+#include "random/chacha.hpp"
+#include "random/chacha_wide.hpp"
 #include "random/thread_rng.hpp"
 #include "time/v7.hpp"
 #include "time/v7_batch.hpp"
@@ -99,6 +101,32 @@ TEST(FillBytesFork, ForkedGeneratorDoesNotRepeatTheStream) {
   parent.fill_bytes(a.data(), a.size());
   child.fill_bytes(b.data(), b.size());
   EXPECT_NE(a, b);
+}
+
+// Eight blocks at once against the portable four, at awkward counters: the low word wrapping
+// inside the eight, the whole 64-bit counter wrapping, and a nonzero nonce.
+TEST(ChachaEightWide, MatchesPortable) {
+  if (simd_level() != SimdLevel::avx2) GTEST_SKIP() << "no AVX2 on this CPU";
+  const uint64_t counters[] = {0, 4, 1020, 0xFFFF'FFFCULL, 0xFFFF'FFFFULL, 0x1'FFFF'FFFBULL, ~uint64_t{0} - 3};
+  for (int rounds : {8, 12, 20}) {
+    for (uint64_t counter : counters) {
+      uint32_t state[16];
+      for (int i = 0; i < 4; ++i) state[i] = kChachaConstants[i];
+      for (int i = 4; i < 12; ++i) state[i] = 0x9E3779B9u * static_cast<uint32_t>(i) + 7;
+      state[12] = static_cast<uint32_t>(counter);
+      state[13] = static_cast<uint32_t>(counter >> 32);
+      state[14] = 0x01020304;
+      state[15] = 0xA0B0C0D0;
+      uint32_t wide[128], expected[128];
+      chacha_blocks8_avx2(state, wide, rounds);
+      chacha_blocks4_portable(state, expected, rounds);
+      const uint64_t next = counter + 4;
+      state[12] = static_cast<uint32_t>(next);
+      state[13] = static_cast<uint32_t>(next >> 32);
+      chacha_blocks4_portable(state, expected + 64, rounds);
+      EXPECT_EQ(0, std::memcmp(wide, expected, sizeof wide)) << "rounds " << rounds << ", counter " << counter;
+    }
+  }
 }
 
 // ---- version-7 batches -------------------------------------------------------------------------
