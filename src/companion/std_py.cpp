@@ -2,6 +2,7 @@
 // uuid.UUID. An instance is allocated directly and its two slots, `int` and `is_safe`, are
 // written where the class's own member descriptors would write them; that gives the object the
 // state `uuid.UUID(int=...)` would give it, without the constructor's argument handling.
+#include <cstring>
 #include <optional>
 #include <string>
 
@@ -203,8 +204,9 @@ Result<std::optional<StdLayout>> read_std_layout() {
   if (!unknown) return fail_fetched();
   if (!PyType_Check(type_object.get())) return std::optional<StdLayout>();
   auto* type = reinterpret_cast<PyTypeObject*>(type_object.get());
-  // A plain instance: fixed size, allocated by the generic allocator.
-  if (type->tp_itemsize != 0 || type->tp_alloc != PyType_GenericAlloc) return std::optional<StdLayout>();
+  // A plain collectable instance: fixed size, allocated by the generic allocator.
+  if (type->tp_itemsize != 0 || type->tp_alloc != PyType_GenericAlloc || !PyType_IS_GC(type))
+    return std::optional<StdLayout>();
   auto int_offset = object_member_offset(type, "int");
   auto is_safe_offset = object_member_offset(type, "is_safe");
   if (!int_offset || !is_safe_offset || *int_offset == *is_safe_offset) return std::optional<StdLayout>();
@@ -238,10 +240,13 @@ Result<Ref> new_std_uuid(const UuidValue& value, PyObject* is_safe) {
     if (!result) return fail_fetched();
     return result;
   }
-  PyObject* object = PyType_GenericAlloc(g_layout.type, 0);
+  // The allocation object.__new__ makes, without its zeroing and tracking: the body is zeroed
+  // here (the weak-reference slot among it) and the two slots are set.
+  PyObject* object = _PyObject_GC_New(g_layout.type);
   if (object == nullptr) [[unlikely]]
     return fail_fetched();
   char* base = reinterpret_cast<char*>(object);
+  std::memset(base + sizeof(PyObject), 0, static_cast<size_t>(g_layout.type->tp_basicsize) - sizeof(PyObject));
   *reinterpret_cast<PyObject**>(base + g_layout.int_offset) = number.release();
   PyObject* safe = is_safe != nullptr ? is_safe : g_layout.unknown;
   *reinterpret_cast<PyObject**>(base + g_layout.is_safe_offset) = Py_NewRef(safe);
@@ -249,7 +254,6 @@ Result<Ref> new_std_uuid(const UuidValue& value, PyObject* is_safe) {
   // SafeUUID member and refuses assignment, so it can never close a reference cycle. Left
   // untracked, like a tuple of atomic values, a million of them do not make every later
   // collection walk a million more objects.
-  PyObject_GC_UnTrack(object);
   return Ref(object);
 }
 
