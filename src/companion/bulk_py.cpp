@@ -218,9 +218,13 @@ class SequenceNames {
   Status start(size_t) { return {}; }
 
   Status fill(uint8_t* out, size_t count) {
-    PyObject** items = PySequence_Fast_ITEMS(fast_);
     for (size_t i = 0; i < count; ++i, ++next_, out += kUuidBytes) {
-      PyObject* item = items[next_];
+      // A list is read in place, and reading a bytes-like item can run Python code (its
+      // __buffer__) that changes the list: look the item up afresh each time and hold it.
+      if (static_cast<Py_ssize_t>(next_) >= PySequence_Fast_GET_SIZE(fast_))
+        return fail(PyExc_RuntimeError, "names changed size while their UUIDs were made");
+      Ref held = Ref::borrow(PySequence_Fast_ITEMS(fast_)[next_]);
+      PyObject* item = held.get();
       UuidValue value;
       if (PyUnicode_Check(item)) [[likely]] {
         Py_ssize_t length = 0;

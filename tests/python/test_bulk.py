@@ -317,3 +317,17 @@ def test_name_based_bad_item_notes_its_index():
 def test_name_based_rejects_a_bad_format_before_hashing():
     with pytest.raises(ValueError, match="format must be one of"):
         bulk.uuid5(uuid.NAMESPACE_DNS, [1], format="hex")
+
+
+def test_name_based_survives_names_that_change_the_list():
+    # Reading an item's buffer runs its __buffer__, which here empties the list being read.
+    names = []
+
+    class Shrinking:
+        def __buffer__(self, flags):
+            names.clear()
+            return memoryview(b"gone")
+
+    names.extend(["first", Shrinking(), "third"])
+    with pytest.raises(RuntimeError, match="names changed size"):
+        bulk.uuid5(uuid.NAMESPACE_DNS, names)
