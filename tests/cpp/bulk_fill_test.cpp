@@ -72,7 +72,7 @@ TEST_P(FillBytes, EqualsWordByWordDraws) {
   ThreadRng drawn(key_from(1), &counting_entropy);
   for (size_t i = 0; i < c.words_drawn_first; ++i) drawn.draw_u32();
   const std::vector<uint8_t> expected = drawn_bytes(drawn, c.length);
-  ASSERT_EQ(0, std::memcmp(out, expected.data(), c.length));
+  ASSERT_EQ(expected, std::vector<uint8_t>(out, out + c.length));
   // Nothing beyond the requested bytes is written, and a partial last word is used up whole.
   for (size_t i = c.length; i < c.length + 8; ++i) EXPECT_EQ(out[i], 0xAA);
   EXPECT_EQ(after_fill, drawn.draw_u32());

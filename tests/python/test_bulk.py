@@ -1,5 +1,6 @@
 """`vantor.bulk`: many UUIDs per call, as one buffer or a list, and the fill functions."""
 import array
+import os
 import sys
 import uuid
 
@@ -133,7 +134,9 @@ def test_uuid4_values_are_random():
         ((True,), TypeError, "n must be an int, not bool"),
         ((2**70,), OverflowError, "n is too large"),
         ((2**60,), OverflowError, "n is too large"),
-        ((2**58,), MemoryError, None),
+        # AddressSanitizer aborts on an allocation this size instead of failing it.
+        pytest.param((2**58,), MemoryError, None, marks=pytest.mark.skipif(
+            bool(os.environ.get("VANTOR_UNDER_ASAN")), reason="the sanitizer's allocator aborts")),
         ((3, "json"), ValueError, "format must be one of 'bytes', 'uuid', 'std', 'str' or 'arrow', not 'json'"),
         ((3, "BYTES"), ValueError, "format must be one of"),
         ((3, b"bytes"), TypeError, "format must be a str, not bytes"),
