@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# Runs the benchmarks: vantor against the standard uuid module (bench/bench.py, whose results go
-# to bench/results/), then the C++ micro-benchmarks of the core, appended to bench/results/cpp.txt.
-# `bash scripts/bench.sh --quick` shortens both; other arguments go to bench.py.
+# Runs the benchmarks: vantor against the standard uuid module (bench/bench.py) and bulk
+# generation against the alternatives (bench/bench_bulk.py), whose results go to bench/results/,
+# then the C++ micro-benchmarks of the core, appended to bench/results/cpp.txt.
+# `bash scripts/bench.sh --quick` shortens all three; other arguments go to the Python scripts.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
 RESULTS="$ROOT/bench/results"
-"$VENV_PYTHON" -m pip install -q --disable-pip-version-check matplotlib
+# fastuuid and uuid6 are timed beside vantor.bulk; they are never dependencies of vantor.
+"$VENV_PYTHON" -m pip install -q --disable-pip-version-check matplotlib pyarrow fastuuid uuid6
 "$VENV_PYTHON" "$ROOT/bench/bench.py" --out "$RESULTS" "$@"
+"$VENV_PYTHON" "$ROOT/bench/bench_bulk.py" --out "$RESULTS" "$@"
 
 # Google Benchmark 1.7 takes the minimum time as plain seconds (the "0.2s" form came in 1.8).
 MIN_TIME=0.2

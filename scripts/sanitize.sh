@@ -108,10 +108,10 @@ cc -shared -fPIC -O2 -o "$HELPER" "$HELPER.c" -ldl
 
 # Test files whose checks are defined in terms of the interpreter's own allocator run with it
 # (still under ASan, which then sees the module's C allocations but not the objects' insides):
-# test_refleaks.py counts sys.getallocatedblocks(), which is always 0 with PYTHONMALLOC=malloc,
-# and its traced-memory slack is exceeded by interpreter caches (a standard uuid.UUID grows them
+# test_refleaks.py (and test_bulk_refleaks.py, which uses its harness) counts
+# sys.getallocatedblocks(), which is always 0 with PYTHONMALLOC=malloc, and its traced-memory slack is exceeded by interpreter caches (a standard uuid.UUID grows them
 # alike) when ASan never reuses freed addresses. Everything else runs with PYTHONMALLOC=malloc.
-PYMALLOC_FILES=(test_refleaks.py)
+PYMALLOC_FILES=(test_refleaks.py test_bulk_refleaks.py)
 
 run_pytest() {
   local allocator=$1

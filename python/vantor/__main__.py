@@ -34,6 +34,7 @@ GENERATORS: dict[str, Callable[[], UUID]] = {
     "uuid7": uuid7,
     "uuid8": uuid8,
 }
+BULK_VERSIONS = {"uuid4": 4, "uuid7": 7}
 NAME_BASED: dict[str, Callable[[UUID, bytes], UUID]] = {"uuid3": uuid3, "uuid5": uuid5}
 NAMESPACES = {
     "@dns": NAMESPACE_DNS,
@@ -102,6 +103,17 @@ def _generated_chunks(generate: Callable[[], UUID], count: int) -> Iterator[str]
         yield "\n".join(map(to_text, [generate() for _ in repeat(None, n)])) + "\n"
 
 
+def _bulk_chunks(version: int, count: int) -> Iterator[str]:
+    # The companion module formats a whole chunk of lines natively, in one str.
+    from vantor._companion import load
+
+    lines = load().bulk_lines
+    while count > 0:
+        n = min(count, BATCH)
+        count -= n
+        yield lines(version, n)
+
+
 def main(argv: Sequence[str] | None = None) -> None:
     parser = build_parser()
     args = parser.parse_args(argv)
@@ -127,6 +139,8 @@ def main(argv: Sequence[str] | None = None) -> None:
                 )
         value = NAME_BASED[args.uuid](namespace, _name_octets(args.name))
         chunks = _repeated_chunks(f"{value}\n", count)
+    elif args.uuid in BULK_VERSIONS:
+        chunks = _bulk_chunks(BULK_VERSIONS[args.uuid], count)
     else:
         chunks = _generated_chunks(GENERATORS[args.uuid], count)
 

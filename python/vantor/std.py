@@ -17,7 +17,7 @@ from collections.abc import Callable, Sequence
 from typing import SupportsIndex
 
 import vantor as _vantor
-from vantor import _uuid4_int, _uuid7_int
+from vantor import _companion, _uuid4_int, _uuid7_int
 
 __all__ = [
     "uuid1",
@@ -36,6 +36,11 @@ _VantorUUID = _vantor.UUID
 _UNKNOWN = _uuid.SafeUUID.unknown
 _new = object.__new__
 _Name = str | bytes | bytearray | memoryview | Sequence[int]
+
+# The functions below are the Python versions. The companion module has native ones that fill
+# the standard class's slots directly; it offers them only when the class stores `int` and
+# `is_safe` in slots as expected, and they replace these at the end of the module.
+_native = _companion.load()
 
 
 def _setter(name: str) -> Callable[[_StdUUID, object], None]:
@@ -130,3 +135,9 @@ def from_std(u: _uuid.UUID) -> _vantor.UUID:
     if not isinstance(u, _StdUUID):
         raise TypeError(f"from_std() expects a uuid.UUID, not {type(u).__name__}")
     return _VantorUUID.from_int(u.int)
+
+
+
+if _native.std_native:
+    # Same names, signatures and behaviour; only the class's slots are written from native code.
+    globals().update({name: getattr(_native, "std_" + name) for name in __all__})

@@ -39,6 +39,11 @@ class alignas(64) ThreadRng {
   uint64_t draw_u64();
   u128 draw_u128();
 
+  // The next len keystream bytes, in order, as if drawn word by word (a final partial word is
+  // used up whole). Whole groups of four blocks are computed straight into `out`. Defined in
+  // bulk_fill.cpp. Fails like a draw, after writing some of `out`.
+  void fill_bytes(uint8_t* out, size_t len);
+
   // Discards the buffered words and takes a new key from the entropy source. On failure the key
   // and block counter are kept (the buffer stays discarded) and the error is returned.
   std::optional<EntropyError> reseed();

@@ -1,0 +1,309 @@
+#!/usr/bin/env python3
+"""Times vantor.bulk against the alternatives a user has for making many UUIDs at once.
+
+    python bench/bench_bulk.py [--quick] [--out bench/results]
+
+Everything is timed in this process (the command line in child processes), the rows taking
+turns on every repeat, and each figure is the best of its repeats in process CPU time. Compared:
+list comprehensions over the standard library's generators, fastuuid's bulk calls and the
+`uuid6` package, where installed (`pip install fastuuid uuid6`; benchmark only), and Python 3.14's
+standard `uuid` where an interpreter is found (run in its own process, so only indicative).
+Writes bulk.md and bulk.json into the output directory.
+"""
+from __future__ import annotations
+
+import argparse
+import gc
+import json
+import os
+import platform
+import resource
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import tracemalloc
+import uuid
+from itertools import repeat
+from pathlib import Path
+
+import vantor
+from vantor import bulk, std
+
+TIMER = time.process_time
+N = 1_000_000
+# Per-object loops in Python are timed on fewer items; the figure is per UUID either way.
+N_LOOP = 200_000
+ARROW_N = 10_000_000
+CLI_N = 10_000_000
+
+try:
+    import fastuuid
+except ImportError:
+    fastuuid = None
+try:
+    import uuid6 as uuid6_package
+except ImportError:
+    uuid6_package = None
+
+NAMES = [f"user-{i}" for i in range(N)]  # short str names, as natural keys usually are
+
+
+def timed(fn):
+    gc.collect()
+    start = TIMER()
+    result = fn()
+    elapsed = TIMER() - start
+    del result
+    return elapsed
+
+
+def best_per_item(benches, repeats):
+    """{label: best seconds per item}; every bench runs once per repeat, in turn."""
+    best = {label: float("inf") for label in benches}
+    for _ in range(repeats):
+        for label, (fn, count) in benches.items():
+            best[label] = min(best[label], timed(fn) / count)
+    return best
+
+
+def loop(make, count):
+    return lambda: [make() for _ in repeat(None, count)]
+
+
+def generation_benches():
+    benches = {
+        "floor: list(range(2**62, 2**62 + n))": (lambda: list(range(2**62, 2**62 + N)), N),
+        "bulk.uuid4(n) bytes": (lambda: bulk.uuid4(N), N),
+        "bulk.uuid7(n) bytes": (lambda: bulk.uuid7(N), N),
+        "bulk.fill_uuid4(buffer)": (lambda: bulk.fill_uuid4(BUFFER), N),
+        "bulk.uuid4(n, 'uuid')": (lambda: bulk.uuid4(N, "uuid"), N),
+        "bulk.uuid7(n, 'uuid')": (lambda: bulk.uuid7(N, "uuid"), N),
+        "bulk.uuid4(n, 'str')": (lambda: bulk.uuid4(N, "str"), N),
+        "bulk.uuid7(n, 'str')": (lambda: bulk.uuid7(N, "str"), N),
+        "bulk.uuid4(n, 'std')": (lambda: bulk.uuid4(N, "std"), N),
+        "bulk.uuid7(n, 'std')": (lambda: bulk.uuid7(N, "std"), N),
+        "bulk.uuid5(ns, names)": (lambda: bulk.uuid5(uuid.NAMESPACE_DNS, NAMES), N),
+        "[vantor.uuid4() for ...]": (loop(vantor.uuid4, N_LOOP), N_LOOP),
+        "[vantor.uuid7() for ...]": (loop(vantor.uuid7, N_LOOP), N_LOOP),
+        "[uuid.uuid4() for ...]": (loop(uuid.uuid4, N_LOOP), N_LOOP),
+        "[str(uuid.uuid4()) for ...]": (lambda: [str(uuid.uuid4()) for _ in repeat(None, N_LOOP)], N_LOOP),
+        "[uuid.uuid5(ns, name) for ...]": (
+            lambda: [uuid.uuid5(uuid.NAMESPACE_DNS, name) for name in NAMES[:N_LOOP]], N_LOOP),
+    }
+    if fastuuid is not None:
+        benches["fastuuid.uuid4_bulk(n)"] = (lambda: fastuuid.uuid4_bulk(N), N)
+        benches["fastuuid.uuid7_bulk(n)"] = (lambda: fastuuid.uuid7_bulk(N), N)
+        benches["fastuuid.uuid4_as_strings_bulk(n)"] = (lambda: fastuuid.uuid4_as_strings_bulk(N), N)
+    if uuid6_package is not None:
+        benches["[uuid6.uuid7() for ...] (uuid6 package)"] = (loop(uuid6_package.uuid7, N_LOOP), N_LOOP)
+    return benches
+
+
+BUFFER = bytearray(16 * N)
+
+
+def arrow_column():
+    """10M uuid7 as a pyarrow uuid column: best time, and tracemalloc's peak for one build."""
+    try:
+        import pyarrow  # noqa: F401
+    except ImportError:
+        return None
+    seconds = min(timed(lambda: bulk.uuid7(ARROW_N, "arrow")) for _ in range(3))
+    gc.collect()
+    tracemalloc.start()
+    try:
+        column = bulk.uuid7(ARROW_N, "arrow")
+        peak = tracemalloc.get_traced_memory()[1]
+    finally:
+        tracemalloc.stop()
+    del column
+    return {"seconds": seconds, "peak_bytes": peak}
+
+
+# The generation loop of `python -m vantor -C` before it used the bulk path: one object per line.
+PREVIOUS_CLI = """
+import sys
+from itertools import repeat
+from vantor import UUID, uuid7
+count, write, to_text = int(sys.argv[1]), sys.stdout.write, UUID.__str__
+while count > 0:
+    n = min(count, 16384)
+    count -= n
+    write("\\n".join(map(to_text, [uuid7() for _ in repeat(None, n)])) + "\\n")
+sys.stdout.flush()
+"""
+
+
+def child_cpu_seconds(argv, out_path):
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    with open(out_path, "wb") as out:
+        subprocess.run(argv, stdout=out, check=True)
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
+
+
+def command_line(repeats):
+    with tempfile.TemporaryDirectory() as tmp:
+        out = Path(tmp) / "ids.txt"
+        now = [sys.executable, "-m", "vantor", "-u", "uuid7", "-C", str(CLI_N)]
+        before = [sys.executable, "-c", PREVIOUS_CLI, str(CLI_N)]
+        best_now = best_before = float("inf")
+        for _ in range(repeats):
+            best_now = min(best_now, child_cpu_seconds(now, out))
+            best_before = min(best_before, child_cpu_seconds(before, out))
+        assert out.stat().st_size == 37 * CLI_N
+    return {"now_s": best_now, "before_s": best_before, "speedup": best_before / best_now}
+
+
+def python314():
+    """Per-UUID times of Python 3.14's own uuid4()/uuid7() in a list, if such an interpreter exists."""
+    candidates = [shutil.which("python3.14")]
+    chroot = Path("/var/cache/vantor/sid")
+    if (chroot / "usr/bin/python3.14").exists() and os.geteuid() == 0:
+        candidates.append(f"chroot {chroot} /usr/bin/python3.14")
+    code = (
+        "import time, uuid\n"
+        "from itertools import repeat\n"
+        "def best(f):\n"
+        "    b = 1e9\n"
+        "    for _ in range(5):\n"
+        "        t = time.process_time(); [f() for _ in repeat(None, 200000)]; b = min(b, time.process_time() - t)\n"
+        "    return b / 200000 * 1e9\n"
+        "print(best(uuid.uuid4), best(uuid.uuid7))\n"
+    )
+    for candidate in filter(None, candidates):
+        try:
+            result = subprocess.run(candidate.split() + ["-c", code], capture_output=True, text=True, timeout=120, check=True)
+            v4, v7 = map(float, result.stdout.split())
+            return {"uuid4_ns": v4, "uuid7_ns": v7, "interpreter": candidate}
+        except (OSError, subprocess.SubprocessError, ValueError):
+            continue
+    return None
+
+
+def comparison_table(ns, py314):
+    """Markdown rows: what each library offers for a task, in ns per UUID (the README's table)."""
+
+    def cell(label, text=None):
+        if label not in ns:
+            return "—"
+        return f"{ns[label]:,.0f}" + (f" ({text})" if text else "")
+
+    def py314_cell(key):
+        return f"{py314[key]:,.0f}" if py314 else "—"
+
+    rows = [
+        ("uuid4 as objects", cell("bulk.uuid4(n, 'uuid')"), cell("[uuid.uuid4() for ...]"),
+         cell("fastuuid.uuid4_bulk(n)"), "—", py314_cell("uuid4_ns")),
+        ("uuid7 as objects", cell("bulk.uuid7(n, 'uuid')"), "—", cell("fastuuid.uuid7_bulk(n)"),
+         cell("[uuid6.uuid7() for ...] (uuid6 package)"), py314_cell("uuid7_ns")),
+        ("uuid4 as str", cell("bulk.uuid4(n, 'str')"), cell("[str(uuid.uuid4()) for ...]"),
+         cell("fastuuid.uuid4_as_strings_bulk(n)"), "—", "—"),
+        ("uuid4 as standard `uuid.UUID`", cell("bulk.uuid4(n, 'std')"), cell("[uuid.uuid4() for ...]"), "—", "—",
+         py314_cell("uuid4_ns")),
+        ("uuid4, 16 bytes each in one buffer", cell("bulk.uuid4(n) bytes"), "—", "—", "—", "—"),
+        ("uuid7, 16 bytes each in one buffer", cell("bulk.uuid7(n) bytes"), "—", "—", "—", "—"),
+        ("uuid5 of a column of names", cell("bulk.uuid5(ns, names)"), cell("[uuid.uuid5(ns, name) for ...]"),
+         "—", "—", "—"),
+    ]
+    head = ["| 1,000,000 UUIDs, ns per UUID | vantor.bulk | `uuid` (Python 3.12) | fastuuid | `uuid6` package | `uuid` (Python 3.14) |",
+            "|---|---:|---:|---:|---:|---:|"]
+    return head + ["| " + " | ".join(row) + " |" for row in rows]
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--quick", action="store_true")
+    parser.add_argument("--out", type=Path, default=Path(__file__).resolve().parent / "results")
+    args = parser.parse_args()
+    repeats = 3 if args.quick else 7
+
+    ns = {label: seconds * 1e9 for label, seconds in best_per_item(generation_benches(), repeats).items()}
+    arrow = arrow_column()
+    cli = command_line(2 if args.quick else 3)
+    py314 = python314()
+
+    floor = ns["floor: list(range(2**62, 2**62 + n))"]
+    rows = []
+
+    def row(label, measured, target, met, note=""):
+        rows.append({"row": label, "measured": measured, "target": target, "met": met, "note": note})
+
+    row("bulk.uuid4(1M) bytes, ns per UUID", f"{ns['bulk.uuid4(n) bytes']:.2f} ns", "≤ 8 ns",
+        ns["bulk.uuid4(n) bytes"] <= 8)
+    # The same values written into a buffer that already exists: the generation alone, without
+    # the kernel handing out and zeroing 16 MB of fresh pages for a new bytes object.
+    row("bulk.fill_uuid4 into an existing 16 MB buffer, ns per UUID", f"{ns['bulk.fill_uuid4(buffer)']:.2f} ns",
+        "≤ 8 ns", ns["bulk.fill_uuid4(buffer)"] <= 8)
+    if fastuuid is not None:
+        times = ns["fastuuid.uuid4_bulk(n)"] / ns["bulk.uuid4(n) bytes"]
+        row("bulk.uuid4(1M) bytes vs fastuuid.uuid4_bulk(1M), per UUID", f"{times:.0f}x faster", "≥ 50x", times >= 50)
+    row("bulk.uuid7(1M) bytes, ns per UUID", f"{ns['bulk.uuid7(n) bytes']:.2f} ns", "≤ 10 ns",
+        ns["bulk.uuid7(n) bytes"] <= 10)
+    for fmt, limit, name in [("uuid", 1.0, "vantor.UUID"), ("str", 2.0, "str"), ("std", 3.5, "uuid.UUID")]:
+        for version in (4, 7):
+            ratio = ns[f"bulk.uuid{version}(n, '{fmt}')"] / floor
+            row(f"bulk.uuid{version}(1M, '{fmt}'): list of {name} per item vs list of fresh ints",
+                f"{ratio:.2f}x ({ns[f'bulk.uuid{version}(n, {fmt!r})']:.1f} vs {floor:.1f} ns)", f"≤ {limit:g}x", ratio <= limit)
+    if arrow is not None:
+        row("10M uuid7 as a pyarrow uuid column, time", f"{arrow['seconds']:.3f} s", "≤ 0.25 s", arrow["seconds"] <= 0.25)
+        row("10M uuid7 as a pyarrow uuid column, traced peak", f"{arrow['peak_bytes'] / 1e6:.0f} MB", "≤ 200 MB",
+            arrow["peak_bytes"] <= 200e6)
+    row("bulk.uuid5 over 1M short str names, ns per name", f"{ns['bulk.uuid5(ns, names)']:.1f} ns", "≤ 150 ns",
+        ns["bulk.uuid5(ns, names)"] <= 150)
+    row("python -m vantor -u uuid7 -C 10000000 > file, vs the previous per-object loop",
+        f"{cli['speedup']:.1f}x faster ({cli['now_s']:.2f} s vs {cli['before_s']:.2f} s CPU)", "≥ 3x", cli["speedup"] >= 3)
+
+    meta = {
+        "python": platform.python_version(), "machine": f"{platform.system()} {platform.machine()}",
+        "vantor": vantor.__version__, "date": time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime()),
+        "repeats": repeats, "quick": args.quick, "load_average": os.getloadavg(),
+        "fastuuid": getattr(fastuuid, "__version__", None) if fastuuid else None,
+        "uuid6": getattr(uuid6_package, "__version__", "installed") if uuid6_package else None,
+    }
+    print(f"Python {meta['python']}, load average {meta['load_average'][0]:.1f}, best of {repeats}\n")
+    print("ns per UUID:")
+    for label, value in ns.items():
+        print(f"  {label:<48}{value:10.1f}")
+    if py314:
+        print(f"  Python 3.14 [uuid.uuid4() for ...] (own process){py314['uuid4_ns']:10.1f}")
+        print(f"  Python 3.14 [uuid.uuid7() for ...] (own process){py314['uuid7_ns']:10.1f}")
+    print("\nTargets:")
+    for r in rows:
+        print(f"  {'met   ' if r['met'] else 'MISSED'} {r['row']}: {r['measured']} (target {r['target']})")
+
+    args.out.mkdir(parents=True, exist_ok=True)
+    (args.out / "bulk.json").write_text(json.dumps(
+        {"meta": meta, "ns_per_uuid": ns, "arrow": arrow, "cli": cli, "python314": py314, "targets": rows},
+        indent=2, ensure_ascii=False) + "\n", encoding="utf-8")
+    lines = [
+        "# vantor.bulk: many UUIDs at once",
+        "",
+        f"Python {meta['python']} on {meta['machine']}, vantor {meta['vantor']}, {meta['date']}; "
+        f"best of {repeats} in process CPU time, rows taking turns; load average at the end "
+        f"{meta['load_average'][0]:.1f} on 2 cores{' — quick run' if args.quick else ''}.",
+        "",
+        "## Targets",
+        "",
+        "| row | measured | target | |",
+        "|---|---:|---:|---|",
+        *[f"| {r['row']} | {r['measured']} | {r['target']} | {'met' if r['met'] else 'MISSED'} |" for r in rows],
+        "",
+        "## Nanoseconds per UUID",
+        "",
+        "| call | ns per UUID |",
+        "|---|---:|",
+        *[f"| `{label}` | {value:.1f} |" for label, value in ns.items()],
+    ]
+    if py314:
+        lines += [f"| Python 3.14 `[uuid.uuid4() for ...]` (own process) | {py314['uuid4_ns']:.1f} |",
+                  f"| Python 3.14 `[uuid.uuid7() for ...]` (own process) | {py314['uuid7_ns']:.1f} |"]
+    lines += ["", "## Beside the alternatives", "", *comparison_table(ns, py314)]
+    (args.out / "bulk.md").write_text("\n".join(lines) + "\n", encoding="utf-8")
+    print(f"\nWrote {args.out}/bulk.md and bulk.json")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,516 @@
+// vantor.bulk in native code: many UUIDs per call, as one buffer of 16-byte values or as a list of
+// objects. Every result is made in three steps: its container is allocated, the source of values
+// starts (a version-7 batch takes its timestamps and counters from the shared state here), and
+// the values are filled in chunks. Fills that touch no Python object run without the GIL.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+
+#include "companion/companion.hpp"
+#include "hash/md5.hpp"
+#include "hash/sha1.hpp"
+#include "module/binding.hpp"
+#include "module/functions.hpp"
+#include "module/uuid_type.hpp"
+#include "random/thread_rng.hpp"
+#include "time/clock.hpp"
+#include "time/v7.hpp"
+#include "time/v7_batch.hpp"
+#include "uuid/text.hpp"
+
+namespace vantor::py {
+namespace {
+
+constexpr size_t kUuidBytes = 16;
+// Values made per chunk when objects are built from them: 4 KiB, in the first-level cache.
+constexpr size_t kChunk = 256;
+// Below this many values the GIL is kept: releasing it costs more than other threads would gain.
+constexpr size_t kReleaseGilFrom = 4096;
+
+class GilReleased {
+ public:
+  GilReleased() noexcept : state_(PyEval_SaveThread()) {}
+  ~GilReleased() { PyEval_RestoreThread(state_); }  // also while a Panic unwinds
+  GilReleased(const GilReleased&) = delete;
+  GilReleased& operator=(const GilReleased&) = delete;
+
+ private:
+  PyThreadState* state_;
+};
+
+[[gnu::cold]] std::string type_name_of(PyObject* object) {
+  return text_or(Ref(PyType_GetName(Py_TYPE(object))), "?");
+}
+
+// ---- arguments ---------------------------------------------------------------------------------
+
+enum class Format { bytes, uuid, std, str, arrow };
+
+Result<Format> to_format(PyObject* object) {
+  if (object == nullptr) return Format::bytes;
+  if (!PyUnicode_Check(object)) return fail(PyExc_TypeError, "format must be a str, not " + type_name_of(object));
+  static constexpr std::pair<const char*, Format> kNames[] = {
+      {"bytes", Format::bytes}, {"uuid", Format::uuid}, {"std", Format::std}, {"str", Format::str}, {"arrow", Format::arrow}};
+  for (const auto& [name, format] : kNames)
+    if (PyUnicode_CompareWithASCIIString(object, name) == 0) return format;
+  Ref shown(PyObject_Repr(object));
+  return fail(PyExc_ValueError, "format must be one of 'bytes', 'uuid', 'std', 'str' or 'arrow', not " +
+                                    text_or(std::move(shown), "?"));
+}
+
+// A count of UUIDs: an int (or an object with __index__) from 0 to the most whose bytes fit in
+// one object.
+Result<size_t> to_count(PyObject* object) {
+  if (PyBool_Check(object) || !PyIndex_Check(object))
+    return fail(PyExc_TypeError, "n must be an int, not " + type_name_of(object));
+  Ref number(PyNumber_Index(object));
+  if (!number) return fail_fetched();
+  Ref zero = new_int(0);
+  int negative = PyObject_RichCompareBool(number.get(), zero.get(), Py_LT);
+  if (negative < 0) return fail_fetched();
+  if (negative == 1) {
+    Ref shown(PyObject_Str(number.get()));
+    return fail(PyExc_ValueError, "n must not be negative, got " + text_or(std::move(shown), "?"));
+  }
+  Py_ssize_t n = PyLong_AsSsize_t(number.get());
+  if (n == -1 && PyErr_Occurred()) {
+    PyErr_Clear();
+    n = PY_SSIZE_T_MAX;
+  }
+  if (static_cast<size_t>(n) > static_cast<size_t>(PY_SSIZE_T_MAX) / kUuidBytes) {
+    Ref shown(PyObject_Str(number.get()));
+    return fail(PyExc_OverflowError, "n is too large: " + text_or(std::move(shown), "?") +
+                                         " UUIDs do not fit in memory");
+  }
+  return static_cast<size_t>(n);
+}
+
+// A namespace of either class.
+Result<UuidValue> to_namespace(PyObject* object) {
+  if (PyObject_TypeCheck(object, uuid_type())) return uuid_value_of(object);
+  if (const StdLayout* layout = std_layout(); layout != nullptr && PyObject_TypeCheck(object, layout->type)) {
+    Ref number(PyObject_GetAttrString(object, "int"));
+    if (!number) return fail_fetched();
+    VANTOR_TRY(value, to_u128(number.get()));
+    return UuidValue::from_u128(value);
+  }
+  return fail(with_parameter_note(type_mismatch(object, "UUID"), "namespace"));
+}
+
+// A buffer the caller lends us, released on every path.
+class BufferView {
+ public:
+  BufferView() noexcept { view_.obj = nullptr; }
+  ~BufferView() {
+    if (view_.obj != nullptr) PyBuffer_Release(&view_);
+  }
+  BufferView(const BufferView&) = delete;
+  BufferView& operator=(const BufferView&) = delete;
+  Status acquire(PyObject* object, int flags) {
+    if (PyObject_GetBuffer(object, &view_, flags) < 0) {
+      view_.obj = nullptr;
+      return fail_fetched();
+    }
+    return {};
+  }
+  Py_buffer& get() noexcept { return view_; }
+
+ private:
+  Py_buffer view_;
+};
+
+// The buffer fill_uuid4/fill_uuid7 write to: writable, C-contiguous, a whole number of UUIDs.
+Status acquire_output(PyObject* object, BufferView& buffer, const char* function) {
+  if (!PyObject_CheckBuffer(object))
+    return fail(PyExc_TypeError, std::string(function) + "() needs a writable buffer (bytearray, memoryview, "
+                                                         "numpy array), not " + type_name_of(object));
+  VANTOR_CHECK(buffer.acquire(object, PyBUF_FULL_RO));
+  Py_buffer& view = buffer.get();
+  if (view.readonly) return fail(PyExc_BufferError, std::string(function) + "() needs a writable buffer, and this one is read-only");
+  if (!PyBuffer_IsContiguous(&view, 'C'))
+    return fail(PyExc_BufferError, std::string(function) + "() needs a C-contiguous buffer");
+  if (view.len % static_cast<Py_ssize_t>(kUuidBytes) != 0)
+    return fail(PyExc_ValueError, std::string(function) + "() needs a buffer whose size is a multiple of 16 bytes, not " +
+                                      std::to_string(view.len));
+  return {};
+}
+
+// ---- sources of values -------------------------------------------------------------------------
+// Each has start(n), called once the result's memory exists, and fill(out, count), which writes
+// the next `count` values. kNeedsGil says whether fill reads Python objects.
+
+void set_version_bits(uint8_t* out, size_t count, uint8_t version) noexcept {
+  for (size_t i = 0; i < count; ++i, out += kUuidBytes) {
+    out[6] = static_cast<uint8_t>((out[6] & 0x0F) | (version << 4));
+    out[8] = static_cast<uint8_t>((out[8] & 0x3F) | 0x80);
+  }
+}
+
+struct RandomSource {
+  static constexpr bool kNeedsGil = false;
+  Status start(size_t) { return {}; }
+  Status fill(uint8_t* out, size_t count) {
+    thread_rng().fill_bytes(out, count * kUuidBytes);
+    set_version_bits(out, count, 4);
+    return {};
+  }
+};
+
+class TimeSource {
+ public:
+  static constexpr bool kNeedsGil = false;
+
+  // Takes the batch's timestamps and counters in one step under the shared state's lock. The
+  // GIL is held, as by every other user of the lock; it is never waited for under the lock.
+  Status start(size_t n) {
+    if (n == 0) return {};
+    if (n > kV7MaxBatch) return fail(PyExc_OverflowError, "too many version-7 UUIDs in one batch");
+    auto reading = now_since_epoch();
+    if (!reading) [[unlikely]]
+      internal_failure(clock_failure_message(reading.error()));
+    V7Context& context = v7_context();
+    std::lock_guard lock(context.mutex);
+    batch_ = reserve_v7_batch(context.state, *reading, n, [] { return thread_rng().draw_u64(); });
+    return {};
+  }
+
+  Status fill(uint8_t* out, size_t count) {
+    uint32_t random[kChunk];
+    while (count > 0) {
+      const V7Run& run = batch_.runs[run_];
+      const size_t k = std::min({count, kChunk, static_cast<size_t>(run.count - used_)});
+      thread_rng().fill_bytes(reinterpret_cast<uint8_t*>(random), k * sizeof random[0]);
+      write_v7_run({run.timestamp, run.first_counter + used_, k}, random, out);
+      out += k * kUuidBytes;
+      count -= k;
+      used_ += k;
+      if (used_ == run.count) {
+        ++run_;
+        used_ = 0;
+      }
+    }
+    return {};
+  }
+
+ private:
+  V7Batch batch_{};
+  int run_ = 0;
+  uint64_t used_ = 0;
+};
+
+template <class Hash, uint8_t Version>
+UuidValue name_based_value(const UuidValue& namespace_value, const uint8_t* name, size_t length) noexcept {
+  Hash hash;
+  hash.update(namespace_value.bytes.data(), kUuidBytes);
+  hash.update(name, length);
+  auto digest = hash.finish();
+  return apply_version(UuidValue::from_bytes(digest.data()), Version);
+}
+
+// Names from a Python sequence: str (as UTF-8) or bytes-like items.
+template <class Hash, uint8_t Version>
+class SequenceNames {
+ public:
+  static constexpr bool kNeedsGil = true;
+  SequenceNames(UuidValue namespace_value, PyObject* fast) noexcept : namespace_(namespace_value), fast_(fast) {}
+  Status start(size_t) { return {}; }
+
+  Status fill(uint8_t* out, size_t count) {
+    for (size_t i = 0; i < count; ++i, ++next_, out += kUuidBytes) {
+      // A list is read in place, and reading a bytes-like item can run Python code (its
+      // __buffer__) that changes the list: look the item up afresh each time and hold it.
+      if (static_cast<Py_ssize_t>(next_) >= PySequence_Fast_GET_SIZE(fast_))
+        return fail(PyExc_RuntimeError, "names changed size while their UUIDs were made");
+      Ref held = Ref::borrow(PySequence_Fast_ITEMS(fast_)[next_]);
+      PyObject* item = held.get();
+      UuidValue value;
+      if (PyUnicode_Check(item)) [[likely]] {
+        Py_ssize_t length = 0;
+        const char* utf8 = utf8_of(item, &length);
+        if (utf8 == nullptr) return fail(with_parameter_note(fetch_error(), item_name().c_str()));
+        value = name_based_value<Hash, Version>(namespace_, reinterpret_cast<const uint8_t*>(utf8), static_cast<size_t>(length));
+      } else if (PyBytes_Check(item)) {
+        value = name_based_value<Hash, Version>(namespace_, reinterpret_cast<const uint8_t*>(PyBytes_AS_STRING(item)),
+                                                static_cast<size_t>(PyBytes_GET_SIZE(item)));
+      } else if (PyObject_CheckBuffer(item)) {
+        BufferView buffer;
+        if (Status acquired = buffer.acquire(item, PyBUF_SIMPLE); !acquired)
+          return fail(with_parameter_note(std::move(acquired.error()), item_name().c_str()));
+        value = name_based_value<Hash, Version>(namespace_, static_cast<const uint8_t*>(buffer.get().buf),
+                                                static_cast<size_t>(buffer.get().len));
+      } else {
+        return fail(PyExc_TypeError, item_name() + " must be str or a bytes-like object, not " + type_name_of(item));
+      }
+      std::memcpy(out, value.bytes.data(), kUuidBytes);
+    }
+    return {};
+  }
+
+ private:
+  [[gnu::cold]] std::string item_name() const { return "names[" + std::to_string(next_) + "]"; }
+  UuidValue namespace_;
+  PyObject* fast_;  // borrowed list or tuple
+  size_t next_ = 0;
+};
+
+// Names as Arrow lays out a string or binary column: n + 1 offsets into one data buffer.
+template <class Hash, uint8_t Version, class Offset>
+class OffsetNames {
+ public:
+  static constexpr bool kNeedsGil = false;
+  OffsetNames(UuidValue namespace_value, const Offset* offsets, const uint8_t* data) noexcept
+      : namespace_(namespace_value), offsets_(offsets), data_(data) {}
+  Status start(size_t) { return {}; }
+  Status fill(uint8_t* out, size_t count) {
+    for (size_t i = 0; i < count; ++i, ++next_, out += kUuidBytes) {
+      const auto begin = static_cast<size_t>(offsets_[next_]);
+      const auto end = static_cast<size_t>(offsets_[next_ + 1]);
+      UuidValue value = name_based_value<Hash, Version>(namespace_, data_ + begin, end - begin);
+      std::memcpy(out, value.bytes.data(), kUuidBytes);
+    }
+    return {};
+  }
+
+ private:
+  UuidValue namespace_;
+  const Offset* offsets_;
+  const uint8_t* data_;
+  size_t next_ = 0;
+};
+
+// ---- results -----------------------------------------------------------------------------------
+
+template <class Source>
+Status fill_all(Source& source, uint8_t* out, size_t n) {
+  if constexpr (!Source::kNeedsGil) {
+    if (n >= kReleaseGilFrom) {
+      GilReleased released;
+      return source.fill(out, n);
+    }
+  }
+  return source.fill(out, n);
+}
+
+Result<Ref> new_hyphenated(const uint8_t* bytes) {
+  Ref text = checked(PyUnicode_New(static_cast<Py_ssize_t>(kHyphenatedLength), 127));
+  format_hyphenated(UuidValue::from_bytes(bytes), reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(text.get())));
+  return text;
+}
+
+template <class Source>
+Result<Ref> build_list(Source& source, size_t n, Format format) {
+  Ref list(PyList_New(static_cast<Py_ssize_t>(n)));
+  if (!list) return fail_fetched();
+  VANTOR_CHECK(source.start(n));
+  alignas(64) uint8_t chunk[kChunk * kUuidBytes];
+  for (size_t done = 0; done < n;) {
+    const size_t k = std::min(kChunk, n - done);
+    VANTOR_CHECK(source.fill(chunk, k));
+    for (size_t i = 0; i < k; ++i, ++done) {
+      const uint8_t* bytes = chunk + i * kUuidBytes;
+      Result<Ref> item = format == Format::uuid  ? new_uuid(UuidValue::from_bytes(bytes))
+                         : format == Format::std ? new_std_uuid(UuidValue::from_bytes(bytes))
+                                                 : new_hyphenated(bytes);
+      if (!item) return fail(std::move(item.error()));
+      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(done), item->release());
+    }
+  }
+  return list;
+}
+
+// A large result is usually fresh memory from the kernel, mapped page by page as it is first
+// written. Asking for all its pages in one call saves the fault taken on each of them. Only a
+// hint: where the kernel does not know the request, the pages fault in as usual.
+void prefault(void* data, size_t size) noexcept {
+#if defined(__linux__)
+#ifndef MADV_POPULATE_WRITE
+#define MADV_POPULATE_WRITE 23
+#endif
+  constexpr size_t kThreshold = size_t{1} << 20;
+  if (size < kThreshold) return;
+  const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + page - 1) & ~(page - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + size) & ~(page - 1);
+  if (end > begin) (void)madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+#else
+  (void)data;
+  (void)size;
+#endif
+}
+
+// "bytes" and "arrow" give the values as one bytes object; vantor.bulk wraps the latter.
+template <class Source>
+Result<Ref> build(Source& source, size_t n, Format format) {
+  if (format == Format::bytes || format == Format::arrow) {
+    Ref result(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(n * kUuidBytes)));
+    if (!result) return fail_fetched();
+    prefault(PyBytes_AS_STRING(result.get()), n * kUuidBytes);
+    VANTOR_CHECK(source.start(n));
+    VANTOR_CHECK(fill_all(source, reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(result.get())), n));
+    return result;
+  }
+  return build_list(source, n, format);
+}
+
+// ---- functions ---------------------------------------------------------------------------------
+
+constexpr std::string_view kGenerateNames[] = {"n", "format"};
+constexpr ArgumentSpec kUuid4Spec{"uuid4", nullptr, kGenerateNames, 1, {}};
+constexpr ArgumentSpec kUuid7Spec{"uuid7", nullptr, kGenerateNames, 1, {}};
+
+template <class Source, const ArgumentSpec& Spec>
+Result<Ref> generate(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  Slots slots;
+  VANTOR_CHECK(bind_arguments(Spec, args, nargs, kwnames, slots));
+  VANTOR_TRY(n, to_count(slots[0]));
+  VANTOR_TRY(format, to_format(slots[1]));
+  Source source;
+  return build(source, n, format);
+}
+
+template <class Source>
+Result<Ref> fill_buffer(PyObject* object, const char* function) {
+  BufferView buffer;
+  VANTOR_CHECK(acquire_output(object, buffer, function));
+  const size_t n = static_cast<size_t>(buffer.get().len) / kUuidBytes;
+  Source source;
+  VANTOR_CHECK(source.start(n));
+  VANTOR_CHECK(fill_all(source, static_cast<uint8_t*>(buffer.get().buf), n));
+  return checked(PyLong_FromSize_t(n));
+}
+
+Result<Ref> fill_uuid4(PyObject*, PyObject* buffer) { return fill_buffer<RandomSource>(buffer, "fill_uuid4"); }
+Result<Ref> fill_uuid7(PyObject*, PyObject* buffer) { return fill_buffer<TimeSource>(buffer, "fill_uuid7"); }
+
+constexpr std::string_view kNameBasedNames[] = {"namespace", "names", "format"};
+constexpr ArgumentSpec kUuid3Spec{"uuid3", nullptr, kNameBasedNames, 2, {}};
+constexpr ArgumentSpec kUuid5Spec{"uuid5", nullptr, kNameBasedNames, 2, {}};
+
+template <class Hash, uint8_t Version, const ArgumentSpec& Spec>
+Result<Ref> name_based(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  Slots slots;
+  VANTOR_CHECK(bind_arguments(Spec, args, nargs, kwnames, slots));
+  VANTOR_TRY(namespace_value, to_namespace(slots[0]));
+  PyObject* names = slots[1];
+  VANTOR_TRY(format, to_format(slots[2]));
+  // One str or bytes is a sequence too, of characters or small ints: almost surely a mistake.
+  if (PyUnicode_Check(names) || PyBytes_Check(names) || PyByteArray_Check(names))
+    return fail(PyExc_TypeError, "names must be a sequence of names, not a single " + type_name_of(names));
+  Ref fast(PySequence_Fast(names, "names must be a sequence of str or bytes-like objects"));
+  if (!fast) return fail_fetched();
+  SequenceNames<Hash, Version> source(namespace_value, fast.get());
+  return build(source, static_cast<size_t>(PySequence_Fast_GET_SIZE(fast.get())), format);
+}
+
+// (namespace, offsets, data, format): a column's offsets (n + 1 of them, 32- or 64-bit, as a
+// buffer whose item size says which) and its data buffer. vantor.bulk checks the column first.
+constexpr std::string_view kOffsetNames[] = {"namespace", "offsets", "data", "format"};
+constexpr ArgumentSpec kOffsets3Spec{"uuid3_offsets", nullptr, kOffsetNames, 4, {}};
+constexpr ArgumentSpec kOffsets5Spec{"uuid5_offsets", nullptr, kOffsetNames, 4, {}};
+
+template <class Hash, uint8_t Version, const ArgumentSpec& Spec>
+Result<Ref> name_based_offsets(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  Slots slots;
+  VANTOR_CHECK(bind_arguments(Spec, args, nargs, kwnames, slots));
+  VANTOR_TRY(namespace_value, to_namespace(slots[0]));
+  VANTOR_TRY(format, to_format(slots[3]));
+  BufferView offsets, data;
+  VANTOR_CHECK(offsets.acquire(slots[1], PyBUF_C_CONTIGUOUS | PyBUF_FORMAT));
+  VANTOR_CHECK(data.acquire(slots[2], PyBUF_SIMPLE));
+  const Py_buffer& offset_view = offsets.get();
+  const Py_ssize_t width = offset_view.itemsize;
+  if ((width != 4 && width != 8) || offset_view.len < width)
+    return fail(PyExc_ValueError, "offsets must hold at least one 32- or 64-bit integer");
+  const size_t n = static_cast<size_t>(offset_view.len / width) - 1;
+  const auto* bytes = static_cast<const uint8_t*>(data.get().buf);
+  // Offsets must rise and stay inside the data: they come from a foreign buffer.
+  auto check = [&](const auto* values) -> Status {
+    for (size_t i = 0; i < n; ++i)
+      if (values[i] < 0 || values[i] > values[i + 1] || values[i + 1] > data.get().len)
+        return fail(PyExc_ValueError, "offsets out of order or outside the data, at index " + std::to_string(i));
+    return {};
+  };
+  if (width == 4) {
+    const auto* values = static_cast<const int32_t*>(offset_view.buf);
+    VANTOR_CHECK(check(values));
+    OffsetNames<Hash, Version, int32_t> source(namespace_value, values, bytes);
+    return build(source, n, format);
+  }
+  const auto* values = static_cast<const int64_t*>(offset_view.buf);
+  VANTOR_CHECK(check(values));
+  OffsetNames<Hash, Version, int64_t> source(namespace_value, values, bytes);
+  return build(source, n, format);
+}
+
+// The command line's text: n hyphenated UUIDs, each followed by a newline, as one str.
+constexpr std::string_view kLinesNames[] = {"version", "n"};
+constexpr ArgumentSpec kLinesSpec{"lines", nullptr, kLinesNames, 2, {}};
+
+template <class Source>
+Result<Ref> build_lines(size_t n) {
+  constexpr size_t kLine = kHyphenatedLength + 1;
+  if (n > static_cast<size_t>(PY_SSIZE_T_MAX) / kLine) return fail(PyExc_OverflowError, "too many lines");
+  Ref text(PyUnicode_New(static_cast<Py_ssize_t>(n * kLine), 127));
+  if (!text) return fail_fetched();
+  Source source;
+  VANTOR_CHECK(source.start(n));
+  auto* out = reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(text.get()));
+  auto write = [&] {
+    alignas(64) uint8_t chunk[kChunk * kUuidBytes];
+    for (size_t done = 0; done < n;) {
+      const size_t k = std::min(kChunk, n - done);
+      (void)source.fill(chunk, k);  // cannot fail
+      for (size_t i = 0; i < k; ++i, ++done, out += kLine) {
+        format_hyphenated(UuidValue::from_bytes(chunk + i * kUuidBytes), out);
+        out[kHyphenatedLength] = '\n';
+      }
+    }
+  };
+  if (n >= kReleaseGilFrom) {
+    GilReleased released;
+    write();
+  } else {
+    write();
+  }
+  return text;
+}
+
+Result<Ref> lines(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  Slots slots;
+  VANTOR_CHECK(bind_arguments(kLinesSpec, args, nargs, kwnames, slots));
+  VANTOR_TRY(version, to_u8(slots[0]));
+  VANTOR_TRY(n, to_count(slots[1]));
+  if (version == 4) return build_lines<RandomSource>(n);
+  if (version == 7) return build_lines<TimeSource>(n);
+  return fail(PyExc_ValueError, "lines are made for versions 4 and 7 only");
+}
+
+template <auto Body>
+PyObject* one_argument(PyObject* self, PyObject* argument) noexcept {
+  return guarded<PyObject*>(nullptr, [&] { return Body(self, argument); });
+}
+
+PyMethodDef kBulkFunctions[] = {
+    {"uuid4", VANTOR_FASTCALL((generate<RandomSource, kUuid4Spec>)), kFunctionFastcall, "uuid4(n, format='bytes')\n--\n\n"},
+    {"uuid7", VANTOR_FASTCALL((generate<TimeSource, kUuid7Spec>)), kFunctionFastcall, "uuid7(n, format='bytes')\n--\n\n"},
+    {"fill_uuid4", &one_argument<fill_uuid4>, METH_O, "fill_uuid4(buffer)\n--\n\n"},
+    {"fill_uuid7", &one_argument<fill_uuid7>, METH_O, "fill_uuid7(buffer)\n--\n\n"},
+    {"uuid3", VANTOR_FASTCALL((name_based<Md5, 3, kUuid3Spec>)), kFunctionFastcall,
+     "uuid3(namespace, names, format='bytes')\n--\n\n"},
+    {"uuid5", VANTOR_FASTCALL((name_based<Sha1, 5, kUuid5Spec>)), kFunctionFastcall,
+     "uuid5(namespace, names, format='bytes')\n--\n\n"},
+    {"uuid3_offsets", VANTOR_FASTCALL((name_based_offsets<Md5, 3, kOffsets3Spec>)), kFunctionFastcall,
+     "uuid3_offsets(namespace, offsets, data, format)\n--\n\n"},
+    {"uuid5_offsets", VANTOR_FASTCALL((name_based_offsets<Sha1, 5, kOffsets5Spec>)), kFunctionFastcall,
+     "uuid5_offsets(namespace, offsets, data, format)\n--\n\n"},
+    {"lines", VANTOR_FASTCALL(lines), kFunctionFastcall, "lines(version, n)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+}  // namespace
+
+std::span<PyMethodDef> bulk_functions() { return kBulkFunctions; }
+
+}  // namespace vantor::py

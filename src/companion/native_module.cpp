@@ -1,0 +1,60 @@
+// The extension module `vantor._native`, the second entry point of the shared object that holds
+// `_vantor`. The package loads it from the same file (python/vantor/_companion.py), so the
+// dynamic loader hands back the same library and both modules share one core and its state.
+//
+// Its names: std_<name> for vantor.std (only when the standard class has the expected slots),
+// bulk_<name> for vantor.bulk, and `std_native`, telling which of the two vantor.std uses.
+#include <string>
+
+#include "companion/companion.hpp"
+#include "module/functions.hpp"
+
+namespace vantor::py {
+namespace {
+
+Status add_functions(PyObject* module, std::span<PyMethodDef> table, const char* prefix,
+                     const char* public_module) {
+  Ref module_name(PyUnicode_FromString(public_module));
+  if (!module_name) return fail_fetched();
+  for (PyMethodDef& definition : table) {
+    if (definition.ml_name == nullptr) break;
+    // __module__ is the public module, so the functions introspect and pickle as vantor.std.uuid4
+    // and vantor.bulk.uuid4.
+    Ref function(PyCMethod_New(&definition, module, module_name.get(), nullptr));
+    if (!function) return fail_fetched();
+    std::string attribute = std::string(prefix) + definition.ml_name;
+    if (PyModule_AddObjectRef(module, attribute.c_str(), function.get()) < 0) return fail_fetched();
+  }
+  return {};
+}
+
+Status exec_native(PyObject* module) {
+  register_time_fork_handlers();
+  VANTOR_TRY(layout, read_std_layout());
+  if (layout) {
+    set_std_layout(*layout);
+    VANTOR_CHECK(add_functions(module, std_functions(), "std_", "vantor.std"));
+  }
+  if (PyModule_AddObjectRef(module, "std_native", layout ? Py_True : Py_False) < 0) return fail_fetched();
+  VANTOR_CHECK(add_functions(module, bulk_functions(), "bulk_", "vantor.bulk"));
+  return {};
+}
+
+PyModuleDef_Slot kNativeSlots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(&exec_slot<exec_native>)},
+#ifdef Py_mod_multiple_interpreters
+    // The state is process-wide, like _vantor's.
+    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
+#endif
+    {0, nullptr},
+};
+
+PyModuleDef kNativeDefinition = {
+    PyModuleDef_HEAD_INIT, "vantor._native", "Bulk generation and standard-class UUIDs.", 0, nullptr,
+    kNativeSlots, nullptr, nullptr, nullptr,
+};
+
+}  // namespace
+}  // namespace vantor::py
+
+PyMODINIT_FUNC PyInit__native(void) { return PyModuleDef_Init(&vantor::py::kNativeDefinition); }

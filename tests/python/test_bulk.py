@@ -1,0 +1,336 @@
+"""`vantor.bulk`: many UUIDs per call, as one buffer or a list, and the fill functions."""
+import array
+import os
+import sys
+import uuid
+
+import pytest
+from hypothesis import given
+from hypothesis import strategies as st
+
+import vantor
+from conftest import Index
+from vantor import bulk
+
+try:
+    import numpy as np
+except ImportError:
+    np = None
+try:
+    import pyarrow as pa
+except ImportError:
+    pa = None
+
+needs_numpy = pytest.mark.skipif(np is None, reason="numpy is not installed (no wheel for this Python)")
+needs_pyarrow = pytest.mark.skipif(pa is None, reason="pyarrow is not installed (no wheel for this Python)")
+
+GENERATORS = [pytest.param(bulk.uuid4, 4, id="uuid4"), pytest.param(bulk.uuid7, 7, id="uuid7")]
+FILLS = [pytest.param(bulk.fill_uuid4, 4, id="fill_uuid4"), pytest.param(bulk.fill_uuid7, 7, id="fill_uuid7")]
+# Chunk edges of the native loops (256 per chunk) and the size from which the GIL is released.
+SIZES = [0, 1, 255, 256, 257, 5000]
+
+
+def values_of(result, format):
+    """The 128-bit values of a result in any format, in order."""
+    if format == "bytes":
+        return [int.from_bytes(result[i : i + 16], "big") for i in range(0, len(result), 16)]
+    if format == "arrow":
+        return [int.from_bytes(b, "big") for b in result.storage.to_pylist()]
+    if format == "str":
+        return [uuid.UUID(text).int for text in result]
+    return [u.int for u in result]
+
+
+def assert_version(values, version):
+    for value in values:
+        assert (value >> 76) & 0xF == version
+        assert (value >> 62) & 0b11 == 0b10
+
+
+# ---- formats -----------------------------------------------------------------------------------
+
+
+@pytest.mark.parametrize("generate, version", GENERATORS)
+@pytest.mark.parametrize("n", SIZES)
+@pytest.mark.parametrize(
+    "format, expected_type, item_type",
+    [
+        ("bytes", bytes, None),
+        ("uuid", list, vantor.UUID),
+        ("std", list, uuid.UUID),
+        ("str", list, str),
+        pytest.param("arrow", None, None, marks=needs_pyarrow),
+    ],
+)
+def test_formats(generate, version, n, format, expected_type, item_type):
+    result = generate(n, format=format)
+    assert isinstance(result, expected_type or pa.ExtensionArray)
+    values = values_of(result, format)
+    assert len(values) == n
+    assert len(set(values)) == n
+    assert_version(values, version)
+    if item_type is not None:
+        assert all(type(item) is item_type for item in result)
+    if format == "str":
+        assert all(text == str(uuid.UUID(text)) for text in result)
+    if format == "std":
+        # Made like the standard class's own constructor would make them.
+        assert all(u.is_safe is uuid.SafeUUID.unknown and u == uuid.UUID(int=u.int) for u in result)
+    if format == "arrow":
+        assert result.type == pa.uuid()
+        assert result.null_count == 0
+
+
+@needs_numpy
+@needs_pyarrow
+def test_bytes_go_to_numpy_and_arrow_without_copies():
+    data = bulk.uuid7(1000)
+    array = np.frombuffer(data, dtype="V16")
+    assert array.shape == (1000,) and array[3].tobytes() == data[48:64]
+    arrow = bulk.uuid7(1000, format="arrow")
+    assert arrow.storage.buffers()[1].size == 16_000
+
+
+def test_default_format_is_bytes_and_keywords_work():
+    assert len(bulk.uuid4(3)) == 48
+    assert len(bulk.uuid7(n=3, format="str")) == 3
+
+
+@pytest.mark.parametrize("n", [2, 256, 257, 10_000])
+@pytest.mark.parametrize("format", ["bytes", "uuid", "str", pytest.param("arrow", marks=needs_pyarrow)])
+def test_uuid7_batches_increase_strictly_within_and_across_calls(n, format):
+    values = []
+    for _ in range(3):
+        values += values_of(bulk.uuid7(n, format=format), format)
+        values.append(vantor.uuid7().int)
+    assert all(a < b for a, b in zip(values, values[1:]))
+
+
+def test_uuid4_values_are_random():
+    values = values_of(bulk.uuid4(20_000), "bytes")
+    assert len(set(values)) == len(values)
+    # Every one of the 122 free bits takes both values across the batch.
+    ones = 0
+    zeros = 0
+    for value in values:
+        ones |= value
+        zeros |= ~value
+    free = ((1 << 128) - 1) & ~(0xF << 76) & ~(0b11 << 62)
+    assert ones & free == free and zeros & free == free
+
+
+# ---- bad input ---------------------------------------------------------------------------------
+
+
+@pytest.mark.parametrize("generate", [bulk.uuid4, bulk.uuid7])
+@pytest.mark.parametrize(
+    "args, error, match",
+    [
+        ((-1,), ValueError, "n must not be negative"),
+        ((-(2**70),), ValueError, "n must not be negative"),
+        ((1.0,), TypeError, "n must be an int, not float"),
+        (("3",), TypeError, "n must be an int, not str"),
+        ((None,), TypeError, "n must be an int, not NoneType"),
+        ((True,), TypeError, "n must be an int, not bool"),
+        ((2**70,), OverflowError, "n is too large"),
+        ((2**60,), OverflowError, "n is too large"),
+        # AddressSanitizer aborts on an allocation this size instead of failing it.
+        pytest.param((2**58,), MemoryError, None, marks=pytest.mark.skipif(
+            bool(os.environ.get("VANTOR_UNDER_ASAN")), reason="the sanitizer's allocator aborts")),
+        ((3, "json"), ValueError, "format must be one of 'bytes', 'uuid', 'std', 'str' or 'arrow', not 'json'"),
+        ((3, "BYTES"), ValueError, "format must be one of"),
+        ((3, b"bytes"), TypeError, "format must be a str, not bytes"),
+        ((3, None), TypeError, "format must be a str, not NoneType"),
+        ((), TypeError, "missing 1 required positional argument: 'n'"),
+        ((1, "bytes", 3), TypeError, "takes from 1 to 2 positional arguments"),
+    ],
+)
+def test_bad_arguments(generate, args, error, match):
+    with pytest.raises(error, match=match):
+        generate(*args)
+
+
+@pytest.mark.parametrize("generate", [bulk.uuid4, bulk.uuid7])
+@pytest.mark.parametrize("n", [0, 5])
+def test_index_objects_count(generate, n):
+    assert len(generate(Index(n))) == 16 * n
+
+
+@pytest.mark.parametrize("generate", [bulk.uuid4, bulk.uuid7])
+def test_arrow_without_pyarrow_names_the_extra(generate, monkeypatch):
+    # Whether pyarrow is installed or not: the import is made to fail.
+    monkeypatch.setitem(sys.modules, "pyarrow", None)  # makes `import pyarrow` fail
+    with pytest.raises(ImportError, match=r"vantor\[arrow\]"):
+        generate(3, format="arrow")
+    assert len(generate(3)) == 48
+
+
+# ---- fill --------------------------------------------------------------------------------------
+
+
+# Writable C-contiguous buffers of a given size.
+BUFFERS = [
+    pytest.param(bytearray, id="bytearray"),
+    pytest.param(lambda size: memoryview(bytearray(size)), id="memoryview"),
+    # Not 4-byte aligned: the keystream cannot be written in words.
+    pytest.param(lambda size: memoryview(bytearray(size + 1))[1:], id="unaligned-memoryview"),
+    pytest.param(lambda size: np.zeros(size, dtype=np.uint8), id="numpy-uint8", marks=needs_numpy),
+    pytest.param(lambda size: np.zeros(size // 16, dtype="V16"), id="numpy-V16", marks=needs_numpy),
+    pytest.param(lambda size: np.zeros((size // 16, 2), dtype=np.uint64), id="numpy-2d", marks=needs_numpy),
+]
+
+
+@pytest.mark.parametrize("fill, version", FILLS)
+@pytest.mark.parametrize("size", [16, 16 * 300, 16 * 5000])
+@pytest.mark.parametrize("make", BUFFERS)
+def test_fill_writes_every_value(fill, version, size, make):
+    buffer = make(size)
+    assert fill(buffer) == size // 16
+    data = bytes(memoryview(buffer).cast("B"))
+    values = values_of(data, "bytes")
+    assert len(set(values)) == len(values)
+    assert_version(values, version)
+    if version == 7:
+        assert values == sorted(values)
+
+
+@pytest.mark.parametrize("fill", [bulk.fill_uuid4, bulk.fill_uuid7])
+def test_fill_empty_buffer(fill):
+    assert fill(bytearray()) == 0
+
+
+@pytest.mark.parametrize("fill", [bulk.fill_uuid4, bulk.fill_uuid7])
+@pytest.mark.parametrize(
+    "make, error, match",
+    [
+        (lambda: bytearray(15), ValueError, "multiple of 16 bytes, not 15"),
+        (lambda: bytearray(33), ValueError, "multiple of 16 bytes, not 33"),
+        (lambda: bytes(32), BufferError, "read-only"),
+        (lambda: memoryview(bytearray(32)).toreadonly(), BufferError, "read-only"),
+        (lambda: memoryview(bytearray(64))[::2], BufferError, "C-contiguous"),
+        pytest.param(lambda: np.zeros((4, 8), dtype=np.uint8).T, BufferError, "C-contiguous", marks=needs_numpy),
+        (lambda: 32, TypeError, "needs a writable buffer .*, not int"),
+        (lambda: [0] * 16, TypeError, "not list"),
+    ],
+)
+def test_fill_rejects_unsuitable_buffers_and_writes_nothing(fill, make, error, match):
+    buffer = make()
+    before = bytes(memoryview(buffer).tobytes()) if not isinstance(buffer, (int, list)) else None
+    with pytest.raises(error, match=match):
+        fill(buffer)
+    if before is not None:
+        assert memoryview(buffer).tobytes() == before
+
+
+def test_fill_holds_the_buffer_while_writing():
+    # The buffer stays exported for the whole fill: a bytearray cannot be resized under it.
+    buffer = bytearray(16 * 10_000)
+    bulk.fill_uuid4(buffer)
+    buffer.extend(b"x")  # released again afterwards
+    assert len(buffer) == 16 * 10_000 + 1
+
+
+# ---- name-based --------------------------------------------------------------------------------
+
+names_strategy = st.lists(st.one_of(st.text(), st.binary()), max_size=300)
+namespace_strategy = st.sampled_from(
+    [uuid.NAMESPACE_DNS, uuid.NAMESPACE_URL, vantor.NAMESPACE_OID, vantor.UUID(int=0), uuid.UUID(int=2**128 - 1)]
+)
+NAME_BASED = [
+    pytest.param(bulk.uuid3, uuid.uuid3, id="uuid3"),
+    pytest.param(bulk.uuid5, uuid.uuid5, id="uuid5"),
+]
+
+
+def standard(reference, namespace, name):
+    return reference(uuid.UUID(int=namespace.int), name).int
+
+
+@pytest.mark.parametrize("generate, reference", NAME_BASED)
+@given(namespace=namespace_strategy, names=names_strategy)
+def test_name_based_matches_the_standard_module(generate, reference, namespace, names):
+    expected = [standard(reference, namespace, name) for name in names]
+    assert values_of(generate(namespace, names), "bytes") == expected
+    assert values_of(generate(namespace, tuple(names), format="str"), "str") == expected
+
+
+@pytest.mark.parametrize("generate, reference", NAME_BASED)
+@pytest.mark.parametrize("format", ["bytes", "uuid", "std", "str", pytest.param("arrow", marks=needs_pyarrow)])
+def test_name_based_formats_and_bytes_like_names(generate, reference, format):
+    names = ["", "a", "é ü 😀", "x" * 200, b"raw", bytearray(b"ba"), memoryview(b"mv"), array.array("B", b"arr")]
+    expected = [standard(reference, uuid.NAMESPACE_URL, bytes(n) if not isinstance(n, str) else n) for n in names]
+    assert values_of(generate(uuid.NAMESPACE_URL, names, format=format), format) == expected
+    # Any iterable of names works, not only lists.
+    assert values_of(generate(vantor.NAMESPACE_URL, iter(names[:3])), "bytes") == expected[:3]
+
+
+@needs_pyarrow
+@pytest.mark.parametrize("generate, reference", NAME_BASED)
+@pytest.mark.parametrize(
+    "make",
+    [
+        pytest.param(lambda names: pa.array(names, pa.string()), id="string"),
+        pytest.param(lambda names: pa.array(names, pa.large_string()), id="large_string"),
+        pytest.param(lambda names: pa.array([n.encode() for n in names], pa.binary()), id="binary"),
+        pytest.param(lambda names: pa.array([n.encode() for n in names], pa.large_binary()), id="large_binary"),
+        pytest.param(lambda names: pa.array(names, pa.string_view()), id="string_view"),
+        pytest.param(lambda names: pa.array(["skip"] + names, pa.string()).slice(1), id="sliced"),
+        pytest.param(lambda names: pa.chunked_array([names[:2], names[2:]], pa.string()), id="chunked"),
+    ],
+)
+def test_name_based_reads_arrow_columns(generate, reference, make):
+    names = ["python.org", "", "ünïcode", "x" * 100]
+    expected = [standard(reference, uuid.NAMESPACE_DNS, n) for n in names]
+    for format in ["bytes", "arrow"]:
+        assert values_of(generate(uuid.NAMESPACE_DNS, make(names), format=format), format) == expected
+    assert values_of(generate(uuid.NAMESPACE_DNS, make(names)[:0]), "bytes") == []
+
+
+@pytest.mark.parametrize("generate", [bulk.uuid3, bulk.uuid5])
+@pytest.mark.parametrize(
+    "namespace, names, error, match",
+    [
+        (uuid.NAMESPACE_DNS, ["a", 1], TypeError, r"names\[1\] must be str or a bytes-like object, not int"),
+        (uuid.NAMESPACE_DNS, [None], TypeError, r"names\[0\] must be str or a bytes-like object, not NoneType"),
+        (uuid.NAMESPACE_DNS, ["a", "b", [1, 2]], TypeError, r"names\[2\] must be str or a bytes-like object"),
+        (uuid.NAMESPACE_DNS, "abc", TypeError, "names must be a sequence of names, not a single str"),
+        (uuid.NAMESPACE_DNS, b"abc", TypeError, "not a single bytes"),
+        (uuid.NAMESPACE_DNS, 5, TypeError, "names must be a sequence"),
+        pytest.param(uuid.NAMESPACE_DNS, lambda: pa.array(["a", None, "c"]), TypeError, r"names\[1\] is null",
+                     marks=needs_pyarrow),
+        pytest.param(uuid.NAMESPACE_DNS, lambda: pa.array([1, 2]), TypeError,
+                     "string or binary array, not an array of int64", marks=needs_pyarrow),
+        ("6ba7b810-9dad-11d1-80b4-00c04fd430c8", ["a"], TypeError, "UUID"),
+        (uuid.NAMESPACE_DNS, ["a"] * 3 + ["\ud800"], UnicodeEncodeError, "surrogate"),
+    ],
+)
+def test_name_based_bad_input(generate, namespace, names, error, match):
+    if callable(names):
+        names = names()
+    with pytest.raises(error, match=match):
+        generate(namespace, names)
+
+
+def test_name_based_bad_item_notes_its_index():
+    with pytest.raises(UnicodeEncodeError) as excinfo:
+        bulk.uuid5(uuid.NAMESPACE_DNS, ["ok", "\udcff"])
+    assert "while processing 'names[1]'" in excinfo.value.__notes__
+
+
+def test_name_based_rejects_a_bad_format_before_hashing():
+    with pytest.raises(ValueError, match="format must be one of"):
+        bulk.uuid5(uuid.NAMESPACE_DNS, [1], format="hex")
+
+
+def test_name_based_survives_names_that_change_the_list():
+    # Reading an item's buffer runs its __buffer__, which here empties the list being read.
+    names = []
+
+    class Shrinking:
+        def __buffer__(self, flags):
+            names.clear()
+            return memoryview(b"gone")
+
+    names.extend(["first", Shrinking(), "third"])
+    with pytest.raises(RuntimeError, match="names changed size"):
+        bulk.uuid5(uuid.NAMESPACE_DNS, names)

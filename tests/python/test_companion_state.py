@@ -1,0 +1,151 @@
+"""One process-wide state behind `vantor`, `vantor.std` and `vantor.bulk`: the version-7 order
+across all of them and all threads, and fork handling through both extension modules."""
+import os
+import sys
+import threading
+import uuid
+
+import pytest
+
+import _vantor
+import vantor
+from vantor import bulk, std
+
+native = sys.modules["vantor._native"]
+
+
+def test_both_modules_come_from_one_shared_object():
+    assert native.__file__ == _vantor.__file__
+    assert std.uuid4.__module__ == "vantor.std"
+
+
+def split(data):
+    """The 128-bit values of a "bytes" result."""
+    return [int.from_bytes(data[i : i + 16], "big") for i in range(0, len(data), 16)]
+
+
+# Each draws a few version-7 values through one of the ways the package offers.
+V7_SOURCES = [
+    lambda: [vantor.uuid7().int],
+    lambda: [vantor._uuid7_int()],
+    lambda: [std.uuid7().int],
+    lambda: split(bulk.uuid7(3)),
+    lambda: [u.int for u in bulk.uuid7(300, format="uuid")],
+    lambda: [uuid.UUID(s).int for s in bulk.uuid7(2, format="str")],
+    lambda: [u.int for u in bulk.uuid7(2, format="std")],
+    # Large enough to be filled with the GIL released.
+    lambda: split(bulk.uuid7(5000)),
+]
+
+
+def drain(rounds, offset, out):
+    values = []
+    for i in range(rounds):
+        values += V7_SOURCES[(i + offset) % len(V7_SOURCES)]()
+    out.append(values)
+
+
+def test_interleaved_v7_values_from_one_thread_increase():
+    out = []
+    drain(len(V7_SOURCES) * 5, 0, out)
+    values = out[0]
+    assert all(a < b for a, b in zip(values, values[1:]))
+
+
+def test_interleaved_v7_values_from_many_threads_increase_and_never_repeat():
+    results = []
+    threads = [threading.Thread(target=drain, args=(60, k, results)) for k in range(6)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert len(results) == len(threads)
+    everything = []
+    for values in results:
+        # Each thread sees its own values in increasing order, whatever the others do meanwhile.
+        assert all(a < b for a, b in zip(values, values[1:]))
+        everything += values
+    assert len(set(everything)) == len(everything)
+
+
+def test_bulk_batches_of_parallel_threads_do_not_interleave():
+    # A batch takes its counter range in one step: another thread's value can fall before or
+    # after a whole batch, never inside it.
+    batches = []
+    singles = []
+
+    def make_batches():
+        for _ in range(20):
+            batches.append(bulk.uuid7(20_000))
+
+    def make_singles():
+        for _ in range(20_000):
+            singles.append(vantor._uuid7_int())
+
+    threads = [threading.Thread(target=make_batches) for _ in range(2)] + [threading.Thread(target=make_singles)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    spans = []
+    for data in batches:
+        first, last = int.from_bytes(data[:16], "big"), int.from_bytes(data[-16:], "big")
+        spans.append((first, last))
+    spans.sort()
+    assert all(a[1] < b[0] for a, b in zip(spans, spans[1:]))
+    for value in singles:
+        assert not any(first <= value <= last for first, last in spans)
+
+
+# ---- fork --------------------------------------------------------------------------------------
+
+# Each gives a list of 128-bit values, drawn from one module or the other.
+FORK_DRAWS = {
+    "vantor.uuid4": lambda: [vantor._uuid4_int() for _ in range(50)],
+    "vantor.uuid7": lambda: [vantor._uuid7_int() for _ in range(50)],
+    "std.uuid4": lambda: [std.uuid4().int for _ in range(50)],
+    "bulk.uuid4": lambda: [u.int for u in bulk.uuid4(50, format="uuid")],
+    "bulk.uuid4-large": lambda: split(bulk.uuid4(5000)),
+    "bulk.uuid7": lambda: [u.int for u in bulk.uuid7(50, format="uuid")],
+    "bulk.fill_uuid4": lambda: fill_values(bulk.fill_uuid4),
+}
+
+
+def fill_values(fill):
+    buffer = bytearray(16 * 50)
+    fill(buffer)
+    return split(buffer)
+
+
+def draw_everything():
+    return [value for name in sorted(FORK_DRAWS) for value in FORK_DRAWS[name]()]
+
+
+@pytest.mark.skipif(not hasattr(os, "fork"), reason="needs os.fork")
+@pytest.mark.parametrize("warm_up", sorted(FORK_DRAWS))
+def test_forked_child_never_repeats_the_parent(warm_up):
+    # The parent is part-way through its buffered keystream and its v7 counter at the fork,
+    # reached through one module or the other.
+    FORK_DRAWS[warm_up]()
+    read_end, write_end = os.pipe()
+    pid = os.fork()
+    if pid == 0:
+        status = 1
+        try:
+            os.close(read_end)
+            payload = "\n".join(format(v, "x") for v in draw_everything()).encode()
+            with os.fdopen(write_end, "wb") as out:
+                out.write(payload)
+            status = 0
+        finally:
+            os._exit(status)
+    os.close(write_end)
+    parent = draw_everything()
+    with os.fdopen(read_end, "rb") as pipe:
+        payload = pipe.read()
+    _, wait_status = os.waitpid(pid, 0)
+    assert os.waitstatus_to_exitcode(wait_status) == 0
+    child = [int(line, 16) for line in payload.decode().split("\n")]
+    assert len(child) == len(parent)
+    assert len(set(child)) == len(child)
+    assert set(parent).isdisjoint(child)
