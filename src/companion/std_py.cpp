@@ -63,7 +63,7 @@ Result<Ref> vantor_from_std(PyObject* object) {
   if (PyLong_CheckExact(number.get())) {
     auto value = to_u128(number.get());
     if (value) return new_uuid(UuidValue::from_u128(*value));
-    discard_error();
+    VANTOR_CHECK(discard_error());  // from_int below reports the out-of-range value
   }
   Ref from_int(PyObject_GetAttrString(reinterpret_cast<PyObject*>(uuid_type()), "from_int"));
   if (!from_int) return fail_fetched();

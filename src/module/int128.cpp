@@ -7,10 +7,10 @@ namespace vantor::py {
 namespace {
 
 // The interpreter's own messages for these conversions, so that every version reports alike.
-[[gnu::cold]] std::unexpected<PendingError> negative_int() {
+[[gnu::cold, maybe_unused]] std::unexpected<PendingError> negative_int() {
   return fail(PyExc_OverflowError, "can't convert negative int to unsigned");
 }
-[[gnu::cold]] std::unexpected<PendingError> int_too_big() {
+[[gnu::cold, maybe_unused]] std::unexpected<PendingError> int_too_big() {
   return fail(PyExc_OverflowError, "int too big to convert");
 }
 

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstring>
 
+#include "core/byte_order.hpp"
 #include "core/panic.hpp"
 #include "random/chacha.hpp"
 #include "random/chacha_wide.hpp"
@@ -14,9 +15,22 @@ namespace {
 
 constexpr size_t kGroupBytes = ThreadRng::kBufferWords * 4;  // four blocks
 
-inline void store_le32(uint8_t* out, uint32_t word) noexcept {
-  if constexpr (std::endian::native == std::endian::big) word = std::byteswap(word);
-  std::memcpy(out, &word, 4);
+// Eight blocks per step where the CPU has AVX2; elsewhere four, through the usual dispatch.
+inline bool has_eight_wide() noexcept {
+#if defined(__x86_64__)
+  return simd_level() == SimdLevel::avx2;
+#else
+  return false;
+#endif
+}
+
+inline void blocks8(const uint32_t state[16], uint32_t out[128], int rounds) noexcept {
+#if defined(__x86_64__)
+  chacha_blocks8_avx2(state, out, rounds);
+#else
+  (void)state, (void)out, (void)rounds;
+  __builtin_unreachable();
+#endif
 }
 
 }  // namespace
@@ -32,7 +46,7 @@ void ThreadRng::fill_bytes(uint8_t* out, size_t len) {
     // The buffer is used up here, so the next blocks of the current key are the next words.
     const bool direct = std::endian::native == std::endian::little &&
                         reinterpret_cast<uintptr_t>(out) % alignof(uint32_t) == 0;
-    const bool eight_wide = simd_level() == SimdLevel::avx2;
+    const bool eight_wide = has_eight_wide();
     alignas(64) uint32_t group[2 * kBufferWords];
     while (len >= kGroupBytes) {
       if (block_counter() >= kBlocksPerKey) [[unlikely]] {
@@ -51,7 +65,7 @@ void ThreadRng::fill_bytes(uint8_t* out, size_t len) {
       const size_t words = eight ? 2 * kBufferWords : kBufferWords;
       uint32_t* target = direct ? reinterpret_cast<uint32_t*>(out) : group;
       if (eight)
-        chacha_blocks8_avx2(cipher_state_, target, kRounds);
+        blocks8(cipher_state_, target, kRounds);
       else
         chacha_blocks4(cipher_state_, target, kRounds);
       if (!direct)

@@ -4,6 +4,7 @@
 //
 // Compiled with -mavx2; only called once simd_level() has found AVX2. Internal linkage for all
 // helpers (see chacha.hpp).
+#if defined(__x86_64__)
 #include <immintrin.h>
 
 #include "random/chacha_wide.hpp"
@@ -82,3 +83,5 @@ void chacha_blocks8_avx2(const uint32_t state[16], uint32_t out[128], int rounds
 }
 
 }  // namespace vantor
+
+#endif  // defined(__x86_64__)

@@ -103,6 +103,7 @@ TEST(FillBytesFork, ForkedGeneratorDoesNotRepeatTheStream) {
   EXPECT_NE(a, b);
 }
 
+#if defined(__x86_64__)
 // Eight blocks at once against the portable four, at awkward counters: the low word wrapping
 // inside the eight, the whole 64-bit counter wrapping, and a nonzero nonce.
 TEST(ChachaEightWide, MatchesPortable) {
@@ -128,6 +129,7 @@ TEST(ChachaEightWide, MatchesPortable) {
     }
   }
 }
+#endif
 
 // ---- version-7 batches -------------------------------------------------------------------------
 
