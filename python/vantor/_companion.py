@@ -22,8 +22,8 @@ def load() -> ModuleType:
     path = importlib.import_module("_vantor").__file__
     assert path is not None
     loader = importlib.machinery.ExtensionFileLoader(NAME, path)
-    spec = importlib.util.spec_from_file_location(NAME, path, loader=loader)
-    assert spec is not None
+    spec = importlib.machinery.ModuleSpec(NAME, loader, origin=path)
+    spec.has_location = True  # so that the module gets its __file__
     module = importlib.util.module_from_spec(spec)
     sys.modules[NAME] = module
     try:
