@@ -76,7 +76,9 @@ prepare_foreign_python() {
   cp -r "$dir/root/usr/include/python$pyver" "$dir/include/"
   cp -r "$dir/root/usr/include/$arch-linux-gnu/python$pyver" "$dir/include/$arch-linux-gnu/"
   local source objects=()
-  for source in "$ROOT"/src/module/*.cpp "$ROOT"/src/*/*_py.cpp; do
+  # The module's sources as CMake lists them: src/*/*_py.cpp also matches the companion's.
+  for source in $(printf '%s\n' "$ROOT"/src/module/*.cpp "$ROOT"/src/companion/*.cpp \
+                  "$ROOT"/src/*/*_py.cpp | sort -u); do
     local object="$dir/obj/$(basename "$source" .cpp).o"
     objects+=("$object")
     "$arch-linux-gnu-g++" -std=c++23 $OPT -fPIC -fvisibility=hidden -I"$ROOT/src" \
