@@ -3,6 +3,7 @@
 The test modules import the strategies and helpers below with `from conftest import ...`.
 """
 import contextlib
+import os
 
 import hypothesis.strategies as st
 import pytest
@@ -72,3 +73,29 @@ class Index:
 
     def __index__(self):
         return self.value
+
+
+def on_both_sides_of_fork(draw_all):
+    """The ints `draw_all()` returns when called by the forking thread after fork(), in the parent
+    and in the child (which must never return into pytest)."""
+    read_end, write_end = os.pipe()
+    pid = os.fork()
+    if pid == 0:
+        status = 1
+        try:
+            os.close(read_end)
+            payload = "\n".join(format(v, "x") for v in draw_all()).encode()
+            with os.fdopen(write_end, "wb") as out:
+                out.write(payload)
+            status = 0
+        finally:
+            os._exit(status)
+    os.close(write_end)
+    parent = draw_all()
+    with os.fdopen(read_end, "rb") as pipe:
+        payload = pipe.read()
+    _, wait_status = os.waitpid(pid, 0)
+    assert os.waitstatus_to_exitcode(wait_status) == 0
+    child = [int(line, 16) for line in payload.decode().split("\n")]
+    assert len(child) == len(parent)
+    return parent, child

@@ -10,6 +10,7 @@ import pytest
 import _vantor
 import vantor
 from vantor import bulk, std
+from conftest import on_both_sides_of_fork
 
 native = sys.modules["vantor._native"]
 
@@ -127,25 +128,6 @@ def test_forked_child_never_repeats_the_parent(warm_up):
     # The parent is part-way through its buffered keystream and its v7 counter at the fork,
     # reached through one module or the other.
     FORK_DRAWS[warm_up]()
-    read_end, write_end = os.pipe()
-    pid = os.fork()
-    if pid == 0:
-        status = 1
-        try:
-            os.close(read_end)
-            payload = "\n".join(format(v, "x") for v in draw_everything()).encode()
-            with os.fdopen(write_end, "wb") as out:
-                out.write(payload)
-            status = 0
-        finally:
-            os._exit(status)
-    os.close(write_end)
-    parent = draw_everything()
-    with os.fdopen(read_end, "rb") as pipe:
-        payload = pipe.read()
-    _, wait_status = os.waitpid(pid, 0)
-    assert os.waitstatus_to_exitcode(wait_status) == 0
-    child = [int(line, 16) for line in payload.decode().split("\n")]
-    assert len(child) == len(parent)
+    parent, child = on_both_sides_of_fork(draw_everything)
     assert len(set(child)) == len(child)
     assert set(parent).isdisjoint(child)

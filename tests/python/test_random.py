@@ -9,7 +9,7 @@ import hypothesis.strategies as st
 import pytest
 from hypothesis import given
 
-from conftest import MAX_INT, Index, raises_exactly
+from conftest import MAX_INT, Index, on_both_sides_of_fork, raises_exactly
 from vantor import RFC_4122, UUID, _uuid4_int, reseed, uuid4, uuid8
 
 U64 = (1 << 64) - 1
@@ -267,28 +267,7 @@ DRAWS = [
 
 def draw_on_both_sides_of_fork(draw, count=1000):
     """`count` values drawn by the forking thread after fork(), in the parent and in the child."""
-    read_end, write_end = os.pipe()
-    pid = os.fork()
-    if pid == 0:
-        # The child must never return into pytest.
-        status = 1
-        try:
-            os.close(read_end)
-            payload = "\n".join(format(draw(), "x") for _ in range(count)).encode()
-            with os.fdopen(write_end, "wb") as out:
-                out.write(payload)
-            status = 0
-        finally:
-            os._exit(status)
-    os.close(write_end)
-    parent = [draw() for _ in range(count)]
-    with os.fdopen(read_end, "rb") as pipe:
-        payload = pipe.read()
-    _, wait_status = os.waitpid(pid, 0)
-    assert os.waitstatus_to_exitcode(wait_status) == 0
-    child = [int(line, 16) for line in payload.decode().split("\n")]
-    assert len(child) == count
-    return parent, child
+    return on_both_sides_of_fork(lambda: [draw() for _ in range(count)])
 
 
 @pytest.mark.skipif(not hasattr(os, "fork"), reason="needs os.fork")
