@@ -84,3 +84,19 @@ check_build_tools() {
     exit 1
   fi
 }
+
+# The Debian mirror this machine's own apt sources use (for a chroot or a foreign architecture's
+# packages), e.g. http://mirror.example/debian: the first "URIs:" or "deb" entry whose path ends
+# in /debian. $VANTOR_DEBIAN_MIRROR overrides it.
+debian_mirror() {
+  if [ -n "${VANTOR_DEBIAN_MIRROR:-}" ]; then echo "$VANTOR_DEBIAN_MIRROR"; return 0; fi
+  local uri
+  uri=$( { grep -h -E '^URIs:' /etc/apt/sources.list.d/*.sources 2>/dev/null | awk '{for (i = 2; i <= NF; i++) print $i}'
+           grep -h -E '^deb ' /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
+             sed -E 's/^deb +(\[[^]]*\] +)?//' | awk '{print $1}'; } | grep -E '/debian/?$' | head -n 1)
+  if [ -z "$uri" ]; then
+    echo "no Debian mirror in this machine's apt sources; set VANTOR_DEBIAN_MIRROR" >&2
+    return 1
+  fi
+  echo "${uri%/}"
+}

@@ -44,7 +44,7 @@ prepare_foreign_python() {
     -o Acquire::Languages=none)
   if [ ! -x "$dir/root/usr/bin/python$pyver" ]; then
     rm -rf "$dir" && mkdir -p "$dir/apt/lists/partial" "$dir/apt/cache/archives/partial" "$dir/debs" "$dir/root"
-    echo "deb http://deb.debian.org/debian trixie main" >"$dir/apt/sources.list"
+    echo "deb $(debian_mirror) trixie main" >"$dir/apt/sources.list"
     touch "$dir/apt/status"
     apt-get "${apt_opts[@]}" update -qq >/dev/null
     # The interpreter, its standard library and headers, and the shared libraries they load;

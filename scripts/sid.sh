@@ -13,11 +13,11 @@ VERSION=${1:?usage: sid.sh 3.14|3.15 [arguments for pytest]}
 shift
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 SID=${VANTOR_SID:-/var/cache/vantor/sid}
-MIRROR=${VANTOR_SID_MIRROR:-http://deb.debian.org/debian}
 PACKAGES=(python3.14-dev python3.14-venv python3.15-dev python3.15-venv g++ cmake ninja-build
           libgtest-dev ca-certificates)
 
 source "$ROOT/scripts/common.sh"
+MIRROR=${VANTOR_SID_MIRROR:-$(debian_mirror)}
 if [ "$(id -u)" -ne 0 ]; then
   echo "sid.sh needs root (debootstrap, chroot and mounts)" >&2
   exit 1
@@ -33,7 +33,6 @@ sid_apt() {
 create_chroot() {
   command -v debootstrap >/dev/null 2>&1 || apt_install debootstrap
   echo "sid.sh: creating the Debian unstable chroot in $SID" >&2
-  mkdir -p "$(dirname "$SID")"
   local partial="$SID.partial"
   rm -rf "$partial"
   debootstrap --variant=minbase sid "$partial" "$MIRROR" >"$partial.log" 2>&1 ||
@@ -61,6 +60,7 @@ mount_once() {
   fi
 }
 
+mkdir -p "$(dirname "$SID")"
 exec 9>"${SID%/}.lock"
 flock 9
 
