@@ -5,8 +5,9 @@
 #   python=$(bash scripts/cpython.sh freethreaded)    # --disable-gil
 #
 # Each build is cached outside the checkout, in $VANTOR_CACHE (default /var/cache/vantor), in a
-# folder named after the variant and a hash of the tarball, the variant's settings and this
-# script, so a second run on the same machine, from any clone, reuses it. Builds of one variant do
+# folder named after the variant and a hash of the tarball and the variant's settings (and
+# RECIPE, raised when the steps below change), so a second run on the same machine, from any
+# clone, reuses it. Builds of one variant do
 # not overlap: a second caller waits for the first. The build's own output goes to a log file in
 # that folder, named if the build fails.
 set -euo pipefail
@@ -25,8 +26,9 @@ case "$VARIANT" in
   *) echo "cpython.sh: unknown variant $VARIANT" >&2; exit 2 ;;
 esac
 
-key=$( { sha256sum "$TARBALL" | cut -c1-64; printf '%s\n' "${CONFIGURE[@]}" "${BUILD_ENV[@]}";
-         cat "${BASH_SOURCE[0]}"; } | sha256sum | cut -c1-16)
+RECIPE=1
+key=$( { sha256sum "$TARBALL" | cut -c1-64; printf '%s\n' "$RECIPE" "${CONFIGURE[@]}" "${BUILD_ENV[@]}"; } |
+       sha256sum | cut -c1-16)
 PREFIX="$CACHE/cpython-$VARIANT-$key"
 mkdir -p "$CACHE"
 exec 8>"$CACHE/cpython-$VARIANT.lock"
