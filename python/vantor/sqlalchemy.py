@@ -15,10 +15,12 @@ Storage: the native `uuid` type where SQLAlchemy knows one (PostgreSQL, SQL Serv
 else 16 bytes, `BINARY(16)`, in big-endian order: half the size of 32 hex characters, and byte
 order is UUID order, so sorting by the column sorts like PostgreSQL's `uuid` does.
 
-Parameters may be `vantor.UUID`, `uuid.UUID` or text; results are always `vantor.UUID`, so the
-identity map keeps one object per row when the objects' keys are `vantor.UUID` too (give the
-column a default that returns `vantor.UUID`, such as `vantor.uuid7`). Works with psycopg,
-asyncpg and SQLite; no driver registration is needed.
+Parameters may be `vantor.UUID`, `uuid.UUID` or text (read as `vantor.UUID(text)` reads it: a
+malformed key is an error, never some other UUID); results are always `vantor.UUID`. A
+`uuid.UUID` or text assigned to a mapped attribute of this type becomes a `vantor.UUID` at once
+(an attribute event this module sets up for every mapped class), so the identity map keeps one
+object per row whatever class its key was given as. Works with psycopg, asyncpg and SQLite; no
+driver registration is needed.
 
 Needs SQLAlchemy 2: `pip install 'vantor[sqlalchemy]'`.
 """
@@ -31,8 +33,10 @@ import vantor
 from vantor._convert import missing, to_vantor
 
 try:
+    from sqlalchemy import event as _event
     from sqlalchemy import types as _types
     from sqlalchemy.engine import Dialect
+    from sqlalchemy.orm import Mapper as _Mapper
 except ImportError as error:  # pragma: no cover - depends on the environment
     raise missing("SQLAlchemy 2", "sqlalchemy") from error
 
@@ -84,3 +88,22 @@ class UUID(_types.TypeDecorator[vantor.UUID]):
     def coerce_compared_value(self, op: Any, value: Any) -> _types.TypeEngine[Any]:
         # `column == "…"` and `column == uuid.UUID(...)` bind through this type too.
         return self
+
+
+def _convert_on_set(target: Any, value: Any, oldvalue: Any, initiator: Any) -> Any:
+    """Turns a `uuid.UUID` or text assigned to a mapped attribute of type `UUID` into a
+    `vantor.UUID`; SQL expressions assigned for the next flush stay as they are."""
+    if isinstance(value, (_StdUUID, str)):
+        return to_vantor(value)
+    return value
+
+
+def _on_mapper_configured(mapper: Any, class_: type) -> None:
+    for prop in mapper.column_attrs:
+        if any(isinstance(getattr(column, "type", None), UUID) for column in prop.columns):
+            attribute = getattr(class_, prop.key)
+            if not _event.contains(attribute, "set", _convert_on_set):
+                _event.listen(attribute, "set", _convert_on_set, retval=True)
+
+
+_event.listen(_Mapper, "mapper_configured", _on_mapper_configured)

@@ -5,15 +5,9 @@ import pytest
 
 django = pytest.importorskip("django", reason="Django is not installed")
 
-from django.conf import settings  # noqa: E402
+from ._django import configure  # noqa: E402
 
-if not settings.configured:
-    settings.configure(
-        INSTALLED_APPS=[],
-        DATABASES={"default": {"ENGINE": "django.db.backends.sqlite3", "NAME": ":memory:"}},
-        USE_TZ=True,
-    )
-    django.setup()
+configure()
 
 from django.core.exceptions import ValidationError  # noqa: E402
 from django.db import connection, models  # noqa: E402

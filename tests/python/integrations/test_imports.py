@@ -12,6 +12,7 @@ MODULES = {
     "asyncpg": "asyncpg",
     "sqlalchemy": "sqlalchemy",
     "django": "django",
+    "rest_framework": "rest_framework",
     "msgspec": "msgspec",
 }
 

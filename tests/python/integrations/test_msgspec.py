@@ -46,7 +46,7 @@ def test_convert_from_python_values(given):
     ("document", "message"),
     [
         (b'{"id":"nope"}', "badly formed hexadecimal UUID string - at `$.id`"),
-        (b'{"id":5}', "expected a UUID or str, not int - at `$.id`"),
+        (b'{"id":5}', "expected a vantor.UUID, a uuid.UUID or its text, not int - at `$.id`"),
     ],
 )
 def test_bad_input_is_a_validation_error(document, message):
