@@ -40,8 +40,18 @@ def exercise(session):
         assert found is item, name
         assert session.scalars(select(Item.ref).where(Item.ref == convert(REF))).one() == REF
         assert session.get(Item, convert(item.id)) is item, name
-    other = Item(id=uuid.UUID(str(vantor.uuid4())), ref=str(REF))
-    session.add(other)
+    for name, convert in AS.items():
+        # A key given as either class or as text: one object per row all the same.
+        key = vantor.uuid4()
+        other = Item(id=convert(key), ref=convert(REF))
+        assert type(other.id) is type(other.ref) is vantor.UUID, name
+        session.add(other)
+        session.flush()
+        assert session.scalars(select(Item).where(Item.id == convert(key))).one() is other, name
+        assert session.get(Item, convert(key)) is other, name
+        other.ref = convert(key)
+        assert type(other.ref) is vantor.UUID and other.ref == key, name
+        other.ref = REF
     session.flush()
     session.expire_all()
     rows = session.execute(select(Item.id, Item.ref).order_by(Item.id)).all()
