@@ -6,29 +6,33 @@
 Both sides run in this process and take turns (vantor, stdlib, vantor, stdlib, ...) so that a
 busy neighbour on a shared machine slows both alike; each figure is the best of several repeats.
 The ratios vantor/stdlib are what to read: absolute nanoseconds move from machine to machine.
-Writes results.md, results.json and speedups.png into the output directory.
+
+Beside them, for the README: fastuuid's equivalent of each operation where it has one and is
+installed (timed in turn in this process), and Python 3.14's standard library, timed by the
+same code in a Python 3.14 interpreter of its own where one is found (`python3.14` on the path,
+`--python314 PATH`, or the Debian chroot of scripts/sid.sh when run as root).
+
+Writes results.md (our targets, then the README's table), results.json and speedups.png (the
+README's chart, drawn from the same figures as that table) into the output directory.
 """
 from __future__ import annotations
 
 import argparse
-import builtins
 import datetime
 import gc
 import hashlib
+import inspect
 import json
-import math
-import pickle
+import os
 import platform
-import random
+import shutil
+import subprocess
 import sys
 import time
 import timeit
 import tracemalloc
 import uuid
 from pathlib import Path
-
-import vantor as v
-import vantor.std as vstd
 
 # CPU time of this process, not wall time: on a shared machine the wall clock also counts the
 # moments the scheduler hands our core to someone else, which no amount of repeats filters out
@@ -48,12 +52,6 @@ MEMORY_COUNT_QUICK = 100_000
 FLOOR_STMT = "builtins.object()"
 
 
-def stdlib_or_floor(name):
-    if hasattr(uuid, name):
-        return f"uuid.{name}()"
-    return None
-
-
 # (label, vantor statement, stdlib statement or None for the floor, target ratio or None)
 OPERATIONS = [
     ("uuid1()", "v.uuid1()", "uuid.uuid1()", 0.02),
@@ -62,9 +60,9 @@ OPERATIONS = [
     ("uuid4()", "v.uuid4()", "uuid.uuid4()", 0.033),
     ("uuid5(NAMESPACE_DNS, 'abc')", "v.uuid5(v.NAMESPACE_DNS, 'abc')",
      "uuid.uuid5(uuid.NAMESPACE_DNS, 'abc')", 0.06),
-    ("uuid6()", "v.uuid6()", stdlib_or_floor("uuid6"), None),
-    ("uuid7()", "v.uuid7()", stdlib_or_floor("uuid7"), None),
-    ("uuid8()", "v.uuid8()", stdlib_or_floor("uuid8"), None),
+    ("uuid6()", "v.uuid6()", "uuid.uuid6()", None),
+    ("uuid7()", "v.uuid7()", "uuid.uuid7()", None),
+    ("uuid8()", "v.uuid8()", "uuid.uuid8()", None),
     ("UUID(s)", "v.UUID(s)", "uuid.UUID(s)", 0.06),
     ("UUID(int=n)", "v.UUID(int=n)", "uuid.UUID(int=n)", 0.07),
     ("UUID(bytes=b)", "v.UUID(bytes=b)", "uuid.UUID(bytes=b)", 0.08),
@@ -81,8 +79,31 @@ OPERATIONS = [
     ("pickle round trip", "loads(dumps(u))", "loads(dumps(su))", 0.6),
     # vantor.std builds the standard class itself, for code that needs exactly uuid.UUID.
     ("vantor.std.uuid4()", "vstd.uuid4()", "uuid.uuid4()", 0.05),
-    ("vantor.std.uuid7()", "vstd.uuid7()", "uuid.uuid4()", None),
+    ("vantor.std.uuid7()", "vstd.uuid7()", "uuid.uuid7()", None),
 ]
+
+# fastuuid's way to do the same, for the README's table; a statement that fails in the
+# installed version (the operation is missing) leaves the row without a fastuuid figure.
+FASTUUID_OPERATIONS = {
+    "uuid3(NAMESPACE_DNS, 'abc')": "fu.uuid3(fu_dns, 'abc')",
+    "uuid4()": "fu.uuid4()",
+    "uuid5(NAMESPACE_DNS, 'abc')": "fu.uuid5(fu_dns, 'abc')",
+    "uuid7()": "fu.uuid7()",
+    "UUID(s)": "fu.UUID(s)",
+    "UUID(int=n)": "fu.UUID(int=n)",
+    "UUID(bytes=b)": "fu.UUID(bytes=b)",
+    "UUID.from_fields(f)": "fu.UUID(fields=f)",
+    "str(u)": "str(fu_u)",
+    "u.hex": "fu_u.hex",
+    "u.bytes": "fu_u.bytes",
+    "u.int": "fu_u.int",
+    "u.fields": "fu_u.fields",
+    "hash(u)": "hash(fu_u)",
+    "u == w": "fu_u == fu_w",
+    "u < w": "fu_u < fu_w",
+    f"sorted({SORT_SIZE:,} UUIDs)": "sorted(FL)",
+    "pickle round trip": "loads(dumps(fu_u))",
+}
 
 # Generators measured as multiples of a bare object() call. Every statement is one global
 # lookup and one call, so the multiple is the price of the work beyond allocating an object.
@@ -101,31 +122,64 @@ FLOOR_OPERATIONS = [
 MEMORY_TARGET = 0.40
 
 
-def make_namespace():
-    """Values shared by both sides; drawn from a fixed seed so reruns time the same inputs."""
+def std_namespace(sort_size):
+    """The standard library's side: values drawn from a fixed seed, so that every run, and the
+    Python 3.14 child, times the same inputs. Needs nothing but the standard library."""
+    import builtins
+    import pickle
+    import random
+    import uuid
+
     rng = random.Random(20240607)
+    draw = [uuid.UUID(int=rng.getrandbits(128), version=4) for _ in range(sort_size + 2)]
+    su, sw = draw[0], draw[1]
+    return {
+        "uuid": uuid, "builtins": builtins, "su": su, "sw": sw,
+        "s": str(su), "n": su.int, "b": su.bytes, "f": su.fields, "SL": draw[2:],
+        "loads": pickle.loads, "dumps": pickle.dumps, "object": object,
+    }
 
-    def pair():
-        std = uuid.UUID(int=rng.getrandbits(128), version=4)
-        return v.UUID(str(std)), std
 
-    u, su = pair()
-    w, sw = pair()
-    values = [pair() for _ in range(SORT_SIZE)]
-    ns = {
-        "v": v, "vstd": vstd, "uuid": uuid, "builtins": builtins,
-        "u": u, "w": w, "su": su, "sw": sw,
-        "s": str(su), "n": su.int, "b": su.bytes, "f": su.fields,
-        "L": [x for x, _ in values], "SL": [y for _, y in values],
-        "loads": pickle.loads, "dumps": pickle.dumps,
-        "object": object, "uuid4": v.uuid4, "_uuid4_int": v._uuid4_int,
+def make_namespace():
+    """Values shared by every side: the standard library's, vantor's and fastuuid's."""
+    import vantor as v
+    import vantor.std as vstd
+
+    ns = std_namespace(SORT_SIZE)
+    u, w = v.UUID(str(ns["su"])), v.UUID(str(ns["sw"]))
+    ns.update({
+        "v": v, "vstd": vstd, "u": u, "w": w, "L": [v.UUID(str(x)) for x in ns["SL"]],
+        "uuid4": v.uuid4, "_uuid4_int": v._uuid4_int,
         "uuid7": v.uuid7, "_uuid7_int": v._uuid7_int, "time_ns": time.time_ns,
         "std_uuid4": vstd.uuid4, "std_uuid7": vstd.uuid7,
-    }
+    })
     # Both sides must describe the same values, or the comparison would be meaningless.
+    su = ns["su"]
     assert str(u) == str(su) and u.int == su.int and u.bytes == su.bytes and u.fields == su.fields
     assert [str(x) for x in sorted(ns["L"])] == [str(y) for y in sorted(ns["SL"])]
+    try:
+        import fastuuid as fu
+    except ImportError:
+        return ns
+    ns.update({"fu": fu})
+    try:
+        ns.update({
+            "fu_u": fu.UUID(str(su)), "fu_w": fu.UUID(str(ns["sw"])),
+            "fu_dns": fu.UUID(str(uuid.NAMESPACE_DNS)),
+            "FL": [fu.UUID(str(x)) for x in ns["SL"]],
+        })
+    except Exception:  # noqa: BLE001 - a fastuuid without a UUID class: its generators only
+        pass
     return ns
+
+
+def runs(stmt, ns):
+    """Whether `stmt` runs here (the library has the operation)."""
+    try:
+        exec(stmt, dict(ns))
+    except Exception:  # noqa: BLE001
+        return False
+    return True
 
 
 class Bench:
@@ -157,21 +211,24 @@ class Bench:
 
 
 def time_pairs(pairs, ns, min_time, repeats):
-    """Times each (vantor, other) pair, the two sides taking turns on every repeat.
+    """Times each group of statements (vantor's, the other's, and fastuuid's where given), the
+    sides taking turns on every repeat; a None statement is not timed and gives None.
 
-    Each repeat visits every pair once, so a pair's repeats are spread over the whole run and
+    Each repeat visits every group once, so a group's repeats are spread over the whole run and
     a burst of load from a neighbour spoils at most one of them."""
-    benches = [(Bench(left, ns, min_time), Bench(right, ns, min_time)) for left, right in pairs]
+    benches = [tuple(None if stmt is None else Bench(stmt, ns, min_time) for stmt in group)
+               for group in pairs]
     progress = sys.stderr.isatty()
     for r in range(repeats):
         if progress:
             print(f"\r  repeat {r + 1}/{repeats}", end="", file=sys.stderr, flush=True)
-        for a, b in benches:
-            a.run()
-            b.run()
+        for group in benches:
+            for bench in group:
+                if bench is not None:
+                    bench.run()
     if progress:
         print("\r" + " " * 24 + "\r", end="", file=sys.stderr, flush=True)
-    return [(a.ns, b.ns) for a, b in benches]
+    return [tuple(None if bench is None else bench.ns for bench in group) for group in benches]
 
 
 def loop_overhead_ns(ns, min_time, repeats):
@@ -183,10 +240,16 @@ def loop_overhead_ns(ns, min_time, repeats):
 
 
 def run_operations(ns, min_time, repeats):
-    pairs = [(vstmt, FLOOR_STMT if sstmt is None else sstmt) for _, vstmt, sstmt, _ in OPERATIONS]
+    # The standard library of this Python may lack a generator (uuid6/7/8 before 3.14): our
+    # targets then compare with the floor, and the README's table has no figure for it.
+    here = [sstmt if runs(sstmt, ns) else None for _, _, sstmt, _ in OPERATIONS]
+    fast = [FASTUUID_OPERATIONS.get(label) if "fu" in ns else None for label, *_ in OPERATIONS]
+    fast = [stmt if stmt is not None and runs(stmt, ns) else None for stmt in fast]
+    groups = [(vstmt, FLOOR_STMT if sstmt is None else sstmt, fstmt)
+              for (_, vstmt, _, _), sstmt, fstmt in zip(OPERATIONS, here, fast)]
     rows = []
-    for (label, vstmt, sstmt, target), (vns, sns) in zip(
-            OPERATIONS, time_pairs(pairs, ns, min_time, repeats)):
+    for (label, vstmt, _, target), sstmt, fstmt, (vns, sns, fns) in zip(
+            OPERATIONS, here, fast, time_pairs(groups, ns, min_time, repeats)):
         ratio = vns / sns
         rows.append({
             "operation": label, "vantor_stmt": vstmt,
@@ -194,9 +257,67 @@ def run_operations(ns, min_time, repeats):
             "baseline": "object()" if sstmt is None else "uuid",
             "vantor_ns": vns, "stdlib_ns": sns, "ratio": ratio, "speedup": 1 / ratio,
             "target": target, "met": None if target is None else ratio <= target,
+            "fastuuid_stmt": fstmt, "fastuuid_ns": fns,
         })
         print_row(rows[-1])
     return rows
+
+
+# ------------------------------------------------- Python 3.14's standard library, in a child
+
+CHILD_MAIN = """
+import json, sys, time, timeit
+TIMER = time.process_time
+UNROLL = {unroll}
+statements, min_time, repeats = json.loads(sys.argv[1])
+ns = std_namespace({sort_size})
+benches = {{}}
+for label, stmt in statements.items():
+    try:
+        exec(stmt, dict(ns))
+    except Exception:
+        continue
+    benches[label] = Bench(stmt, ns, min_time)
+for _ in range(repeats):
+    for bench in benches.values():
+        bench.run()
+print(json.dumps({{label: bench.ns for label, bench in benches.items()}}))
+"""
+
+
+def find_python314(given):
+    """The command that runs a Python 3.14, or None: `given`, python3.14 on the path, or the
+    Debian chroot that scripts/sid.sh makes (as root)."""
+    if given:
+        return [given]
+    found = shutil.which("python3.14")
+    if found:
+        return [found]
+    chroot = "/var/cache/vantor/sid"
+    if os.path.exists(f"{chroot}/usr/bin/python3.14") and os.geteuid() == 0:
+        return ["chroot", chroot, "/usr/bin/python3.14"]
+    return None
+
+
+def run_python314(command, min_time, repeats):
+    """ns per call of each operation's standard-library statement, timed in Python 3.14 by the
+    code that times them here (the same Bench, unrolling, values and repeats)."""
+    if command is None:
+        return None
+    source = "\n".join([inspect.getsource(std_namespace), inspect.getsource(Bench),
+                        CHILD_MAIN.format(unroll=UNROLL, sort_size=SORT_SIZE)])
+    statements = {label: sstmt for label, _, sstmt, _ in OPERATIONS}
+    try:
+        done = subprocess.run(
+            [*command, "-c", source, json.dumps([statements, min_time, repeats])],
+            capture_output=True, text=True, timeout=1800, check=True)
+        version = subprocess.run([*command, "-c", "import platform; print(platform.python_version())"],
+                                 capture_output=True, text=True, timeout=60, check=True)
+    except (OSError, subprocess.SubprocessError) as error:
+        print(f"Python 3.14 not timed: {error}", file=sys.stderr)
+        return None
+    return {"interpreter": " ".join(command), "python": version.stdout.strip(),
+            "ns": json.loads(done.stdout)}
 
 
 def run_floor(ns, min_time, repeats):
@@ -235,6 +356,8 @@ def traced_list_bytes(factory, count):
 
 
 def run_memory(count):
+    import vantor as v
+
     one_v, one_s = v.uuid4(), uuid.uuid4()
     vbytes = traced_list_bytes(v.uuid4, count)
     sbytes = traced_list_bytes(uuid.uuid4, count)
@@ -319,7 +442,7 @@ def memory_table_rows(mem):
     ]
 
 
-def write_markdown(path, meta, rows, floor_ns, floor_rows, mem):
+def write_markdown(path, meta, rows, floor_ns, floor_rows, mem, users):
     floors = [r["operation"] for r in rows if r["baseline"] == "object()"]
     parts = [
         "# vantor vs the standard library `uuid`",
@@ -359,57 +482,72 @@ def write_markdown(path, meta, rows, floor_ns, floor_rows, mem):
         markdown_table(["measure", "vantor", "stdlib", "vantor/stdlib", "target", "met"],
                        memory_table_rows(mem), right={1, 2, 3}),
         "",
-        "![speed-ups](speedups.png)",
+        "## Beside the alternatives (the README's table and chart)",
+        "",
+        "Nanoseconds per call, lower is better; `uuid (Python 3.14)` was timed by the same code "
+        "in its own interpreter"
+        + (f" ({meta['python314']})" if meta.get("python314") else " (none was found: no column)")
+        + "; fastuuid where it has the operation"
+        + (f" ({meta['fastuuid']})." if meta.get("fastuuid") else " (not installed: no column).")
+        + " The speed-up is over the first standard library in the row that has the operation.",
+        "",
+        users,
+        "",
+        "![vantor beside the alternatives](speedups.png)",
         "",
     ]
     path.write_text("\n".join(parts), encoding="utf-8")
 
 
-def write_chart(path, rows, meta):
-    import matplotlib
-    matplotlib.use("Agg")
-    import matplotlib.pyplot as plt
-    from matplotlib.lines import Line2D
-    from matplotlib.patches import Patch
-    from matplotlib.ticker import FuncFormatter
+def alternatives(rows, meta, py314):
+    """The README's rows: (operation, {series: ns}), vantor first, then each alternative that
+    has the operation; and the series names in order."""
+    here = f"uuid (Python {meta['python_short']})"
+    series = ["vantor", here]
+    if py314 is not None and meta["python_short"] != "3.14":
+        series.append("uuid (Python 3.14)")
+    series.append("fastuuid")
+    out = []
+    for r in rows:
+        figures = {"vantor": r["vantor_ns"], "fastuuid": r["fastuuid_ns"]}
+        if r["baseline"] == "uuid":
+            figures[here] = r["stdlib_ns"]
+        if py314 is not None:
+            figures["uuid (Python 3.14)"] = py314["ns"].get(r["operation"])
+        out.append((r["operation"], figures))
+    return series, out
 
-    labels = [r["operation"] + ("  [vs object()]" if r["baseline"] == "object()" else "")
-              for r in rows]
-    speedups = [r["speedup"] for r in rows]
-    colours = ["#9aa5b1" if r["baseline"] == "object()"
-               else ("#2e7d32" if r["met"] else "#c62828") for r in rows]
-    fig, ax = plt.subplots(figsize=(10, 0.38 * len(rows) + 1.6))
-    y = list(range(len(rows)))[::-1]
-    # Bars start at 1x so that a slow-down points left of the line rather than vanishing.
-    ax.barh(y, [s - 1 for s in speedups], left=1, color=colours, height=0.7)
-    for yi, r in zip(y, rows):
-        right = r["speedup"]
-        if r["target"] is not None:
-            # The speed-up the target asks for, i.e. 1/target.
-            ax.plot([1 / r["target"]] * 2, [yi - 0.42, yi + 0.42], color="black", lw=1.5)
-            right = max(right, 1 / r["target"])
-        ax.text(max(right, 1) * 1.08, yi, f"{r['speedup']:.2g}x" if r["speedup"] < 10
-                else f"{r['speedup']:.0f}x", va="center", fontsize=8)
-    ax.set_yticks(y)
-    ax.set_yticklabels(labels, fontsize=9)
-    ax.set_xscale("log")
-    ax.axvline(1, color="#555555", lw=0.8, ls="--")
-    ax.set_xlabel("speed-up over the standard library (stdlib time / vantor time, log scale)")
-    ax.set_title(f"vantor {meta['vantor']} vs stdlib uuid — Python {meta['python_short']}"
-                 f"{' (quick run)' if meta['quick'] else ''}")
-    # Down to a power of ten, so that a slow-down bar still has a labelled tick beneath it.
-    ax.set_xlim(min(0.5, 10 ** math.floor(math.log10(min(speedups) / 1.2))),
-                max(max(speedups), *(1 / r["target"] for r in rows if r["target"])) * 2)
-    ax.xaxis.set_major_formatter(FuncFormatter(lambda x, _: f"{x:g}x"))
-    ax.grid(axis="x", which="both", alpha=0.25)
-    ax.legend(handles=[Patch(color="#2e7d32", label="target met"),
-                       Patch(color="#c62828", label="target missed"),
-                       Patch(color="#9aa5b1", label="no stdlib equivalent: vs object()"),
-                       Line2D([], [], color="black", lw=1.5, label="target speed-up")],
-              loc="lower right", fontsize=8)
-    fig.tight_layout()
-    fig.savefig(path, dpi=120)
-    plt.close(fig)
+
+def users_table(series, rows):
+    """The README's speed table: ns per call of each, and vantor's speed-up over the first
+    standard library that has the operation."""
+    headers = ["operation"] + [f"{name} ns" for name in series] + ["speed-up"]
+    body = []
+    for label, figures in rows:
+        cells = [f"`{label}`"]
+        cells += ["—" if figures.get(name) is None else fmt_ns(figures[name]) for name in series]
+        std = next((figures[name] for name in series[1:]
+                    if name.startswith("uuid") and figures.get(name) is not None), None)
+        cells.append("—" if std is None else f"{std / figures['vantor']:.1f}x")
+        body.append(cells)
+    return markdown_table(headers, body, right=set(range(1, len(headers))))
+
+
+def write_chart(path, series, rows, meta):
+    from charts import grouped_bars
+
+    grouped_bars(path, f"vantor {meta['vantor']} beside the standard library and fastuuid "
+                 f"(Python {meta['python']}){' — quick run' if meta['quick'] else ''}",
+                 series, rows, unit="time per call")
+
+
+def fastuuid_version():
+    try:
+        from importlib.metadata import version
+
+        return f"fastuuid {version('fastuuid')}"
+    except Exception:  # noqa: BLE001 - not installed
+        return None
 
 
 def build_id():
@@ -436,7 +574,10 @@ def main():
     parser.add_argument("--quick", action="store_true", help="fewer, shorter repeats (~30 s)")
     parser.add_argument("--out", type=Path, default=Path(__file__).resolve().parent / "results",
                         help="directory for results.md, results.json and speedups.png")
+    parser.add_argument("--python314", help="a Python 3.14 interpreter for its standard library "
+                        "(default: python3.14 on the path, or scripts/sid.sh's chroot as root)")
     args = parser.parse_args()
+    import vantor as v
 
     min_time, repeats = (0.02, 3) if args.quick else (0.1, 9)
     started = time.perf_counter()
@@ -449,6 +590,7 @@ def main():
         "date": datetime.date.today().isoformat(), "quick": args.quick,
         "timer": TIMER.__name__, "min_time": min_time, "repeats": repeats, "unroll": UNROLL,
         "stdlib_uuid1_native": getattr(uuid, "_generate_time_safe", None) is not None,
+        "fastuuid": fastuuid_version(),
     }
     meta["loop_overhead_ns"] = loop_overhead_ns(ns, min_time, repeats)
     print(f"Python {meta['python']}, vantor {meta['vantor']} (build {meta['vantor_build']}), "
@@ -469,6 +611,13 @@ def main():
                    else f"(target ≤ {r['target']:g}x: {'met' if r['met'] else 'MISSED'})")
         print(f"  {r['operation']:<16}{fmt_ns(r['ns']):>8} ns  {r['multiple']:5.2f}x  {verdict}")
 
+    py314 = run_python314(find_python314(args.python314), min_time, repeats)
+    if py314 is not None:
+        meta["python314"] = f"Python {py314['python']}, {py314['interpreter']}"
+    series, user_rows = alternatives(rows, meta, py314)
+    users = users_table(series, user_rows)
+    print("\nBeside the alternatives (ns per call):\n" + users)
+
     mem = run_memory(MEMORY_COUNT_QUICK if args.quick else MEMORY_COUNT)
     print("\nMemory")
     for row in memory_table_rows(mem):
@@ -480,10 +629,11 @@ def main():
     meta["elapsed_s"] = round(time.perf_counter() - started, 1)
     (out / "results.json").write_text(json.dumps(
         {"meta": meta, "operations": rows,
-         "floor": {"object_ns": floor_ns, "calls": floor_rows}, "memory": mem},
+         "floor": {"object_ns": floor_ns, "calls": floor_rows}, "memory": mem,
+         "python314": py314, "alternatives": {"series": series, "rows": user_rows}},
         indent=2, ensure_ascii=False) + "\n", encoding="utf-8")
-    write_markdown(out / "results.md", meta, rows, floor_ns, floor_rows, mem)
-    write_chart(out / "speedups.png", rows, meta)
+    write_markdown(out / "results.md", meta, rows, floor_ns, floor_rows, mem, users)
+    write_chart(out / "speedups.png", series, user_rows, meta)
 
     missed = [r["operation"] for r in rows if r["met"] is False]
     missed += [f"{r['operation']} vs object()" for r in floor_rows if r["met"] is False]

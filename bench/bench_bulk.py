@@ -5,10 +5,11 @@
 
 Everything is timed in this process (the command line in child processes), the rows taking
 turns on every repeat, and each figure is the best of its repeats in process CPU time. Compared:
-list comprehensions over the standard library's generators, fastuuid's bulk calls and the
-`uuid6` package, where installed (`pip install fastuuid uuid6`; benchmark only), and Python 3.14's
-standard `uuid` where an interpreter is found (run in its own process, so only indicative).
-Writes bulk.md and bulk.json into the output directory.
+list comprehensions over the standard library's generators, fastuuid's bulk calls where
+installed (`pip install fastuuid`; benchmark only), and Python 3.14's standard `uuid` where an
+interpreter is found (run in its own process, so only indicative). Writes bulk.md (our targets,
+then the README's table), bulk.json and bulk.png (the README's chart, drawn from the same
+figures as that table) into the output directory.
 """
 from __future__ import annotations
 
@@ -42,10 +43,6 @@ try:
     import fastuuid
 except ImportError:
     fastuuid = None
-try:
-    import uuid6 as uuid6_package
-except ImportError:
-    uuid6_package = None
 
 NAMES = [f"user-{i}" for i in range(N)]  # short str names, as natural keys usually are
 
@@ -96,8 +93,6 @@ def generation_benches():
         benches["fastuuid.uuid4_bulk(n)"] = (lambda: fastuuid.uuid4_bulk(N), N)
         benches["fastuuid.uuid7_bulk(n)"] = (lambda: fastuuid.uuid7_bulk(N), N)
         benches["fastuuid.uuid4_as_strings_bulk(n)"] = (lambda: fastuuid.uuid4_as_strings_bulk(N), N)
-    if uuid6_package is not None:
-        benches["[uuid6.uuid7() for ...] (uuid6 package)"] = (loop(uuid6_package.uuid7, N_LOOP), N_LOOP)
     return benches
 
 
@@ -183,34 +178,41 @@ def python314():
     return None
 
 
-def comparison_table(ns, py314):
-    """Markdown rows: what each library offers for a task, in ns per UUID (the README's table)."""
+def comparison(ns, py314):
+    """The README's rows: (task, {series: ns per UUID}) for what each library offers, and the
+    series names in order; a library without the task has no figure."""
+    here = f"uuid (Python {platform.python_version().rsplit('.', 1)[0]})"
+    series = ["vantor.bulk", here, "uuid (Python 3.14)", "fastuuid"]
 
-    def cell(label, text=None):
-        if label not in ns:
-            return "—"
-        return f"{ns[label]:,.0f}" + (f" ({text})" if text else "")
-
-    def py314_cell(key):
-        return f"{py314[key]:,.0f}" if py314 else "—"
+    def row(task, vantor_label, std=None, fast=None, py314_key=None):
+        figures = {"vantor.bulk": ns.get(vantor_label), here: ns.get(std), "fastuuid": ns.get(fast),
+                   "uuid (Python 3.14)": py314.get(py314_key) if py314 and py314_key else None}
+        return task, figures
 
     rows = [
-        ("uuid4 as objects", cell("bulk.uuid4(n, 'uuid')"), cell("[uuid.uuid4() for ...]"),
-         cell("fastuuid.uuid4_bulk(n)"), "—", py314_cell("uuid4_ns")),
-        ("uuid7 as objects", cell("bulk.uuid7(n, 'uuid')"), "—", cell("fastuuid.uuid7_bulk(n)"),
-         cell("[uuid6.uuid7() for ...] (uuid6 package)"), py314_cell("uuid7_ns")),
-        ("uuid4 as str", cell("bulk.uuid4(n, 'str')"), cell("[str(uuid.uuid4()) for ...]"),
-         cell("fastuuid.uuid4_as_strings_bulk(n)"), "—", "—"),
-        ("uuid4 as standard `uuid.UUID`", cell("bulk.uuid4(n, 'std')"), cell("[uuid.uuid4() for ...]"), "—", "—",
-         py314_cell("uuid4_ns")),
-        ("uuid4, 16 bytes each in one buffer", cell("bulk.uuid4(n) bytes"), "—", "—", "—", "—"),
-        ("uuid7, 16 bytes each in one buffer", cell("bulk.uuid7(n) bytes"), "—", "—", "—", "—"),
-        ("uuid5 of a column of names", cell("bulk.uuid5(ns, names)"), cell("[uuid.uuid5(ns, name) for ...]"),
-         "—", "—", "—"),
+        row("uuid4 as objects", "bulk.uuid4(n, 'uuid')", "[uuid.uuid4() for ...]",
+            "fastuuid.uuid4_bulk(n)", "uuid4_ns"),
+        row("uuid7 as objects", "bulk.uuid7(n, 'uuid')", None, "fastuuid.uuid7_bulk(n)", "uuid7_ns"),
+        row("uuid4 as str", "bulk.uuid4(n, 'str')", "[str(uuid.uuid4()) for ...]",
+            "fastuuid.uuid4_as_strings_bulk(n)"),
+        row("uuid4 as standard uuid.UUID", "bulk.uuid4(n, 'std')", "[uuid.uuid4() for ...]",
+            None, "uuid4_ns"),
+        row("uuid4, 16 bytes each in one buffer", "bulk.uuid4(n) bytes"),
+        row("uuid7, 16 bytes each in one buffer", "bulk.uuid7(n) bytes"),
+        row("uuid5 of a column of names", "bulk.uuid5(ns, names)", "[uuid.uuid5(ns, name) for ...]"),
     ]
-    head = ["| 1,000,000 UUIDs, ns per UUID | vantor.bulk | `uuid` (Python 3.12) | fastuuid | `uuid6` package | `uuid` (Python 3.14) |",
-            "|---|---:|---:|---:|---:|---:|"]
-    return head + ["| " + " | ".join(row) + " |" for row in rows]
+    return series, rows
+
+
+def comparison_table(series, rows):
+    """Markdown rows: what each library offers for a task, in ns per UUID (the README's table)."""
+    names = {"uuid (Python 3.14)": "`uuid` (Python 3.14)"}
+    head = ["| 1,000,000 UUIDs, ns per UUID | "
+            + " | ".join(names.get(name, name.replace("uuid (", "`uuid` (")) for name in series) + " |",
+            "|---|" + "---:|" * len(series)]
+    body = ["| " + " | ".join([task] + ["—" if figures.get(name) is None else f"{figures[name]:,.0f}"
+                                        for name in series]) + " |" for task, figures in rows]
+    return head + body
 
 
 def main():
@@ -261,7 +263,6 @@ def main():
         "vantor": vantor.__version__, "date": time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime()),
         "repeats": repeats, "quick": args.quick, "load_average": os.getloadavg(),
         "fastuuid": getattr(fastuuid, "__version__", None) if fastuuid else None,
-        "uuid6": getattr(uuid6_package, "__version__", "installed") if uuid6_package else None,
     }
     print(f"Python {meta['python']}, load average {meta['load_average'][0]:.1f}, best of {repeats}\n")
     print("ns per UUID:")
@@ -275,8 +276,10 @@ def main():
         print(f"  {'met   ' if r['met'] else 'MISSED'} {r['row']}: {r['measured']} (target {r['target']})")
 
     args.out.mkdir(parents=True, exist_ok=True)
+    series, user_rows = comparison(ns, py314)
     (args.out / "bulk.json").write_text(json.dumps(
-        {"meta": meta, "ns_per_uuid": ns, "arrow": arrow, "cli": cli, "python314": py314, "targets": rows},
+        {"meta": meta, "ns_per_uuid": ns, "arrow": arrow, "cli": cli, "python314": py314, "targets": rows,
+         "alternatives": {"series": series, "rows": user_rows}},
         indent=2, ensure_ascii=False) + "\n", encoding="utf-8")
     lines = [
         "# vantor.bulk: many UUIDs at once",
@@ -300,9 +303,15 @@ def main():
     if py314:
         lines += [f"| Python 3.14 `[uuid.uuid4() for ...]` (own process) | {py314['uuid4_ns']:.1f} |",
                   f"| Python 3.14 `[uuid.uuid7() for ...]` (own process) | {py314['uuid7_ns']:.1f} |"]
-    lines += ["", "## Beside the alternatives", "", *comparison_table(ns, py314)]
+    lines += ["", "## Beside the alternatives (the README's table and chart)", "",
+              *comparison_table(series, user_rows), "", "![vantor.bulk beside the alternatives](bulk.png)"]
     (args.out / "bulk.md").write_text("\n".join(lines) + "\n", encoding="utf-8")
-    print(f"\nWrote {args.out}/bulk.md and bulk.json")
+    from charts import grouped_bars
+
+    grouped_bars(args.out / "bulk.png",
+                 f"1,000,000 UUIDs: vantor.bulk beside the alternatives (Python {meta['python']})"
+                 f"{' — quick run' if args.quick else ''}", series, user_rows)
+    print(f"\nWrote {args.out}/bulk.md, bulk.json and bulk.png")
 
 
 if __name__ == "__main__":

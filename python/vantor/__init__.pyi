@@ -2,8 +2,10 @@
 
 `UUID` follows the standard library's `uuid.UUID` (immutable, 32 bytes, hashable, ordered,
 picklable); `uuid1` ... `uuid8` generate every version. `vantor.std` offers the same generators
-returning the standard class, and `vantor.pydantic`, `vantor.psycopg`, `vantor.asyncpg`,
-`vantor.sqlalchemy`, `vantor.django` and `vantor.msgspec` fit the class into those libraries.
+returning the standard class, `vantor.bulk` makes whole batches in one call (both are loaded on
+first use, as attributes of the package or by import), and `vantor.pydantic`, `vantor.psycopg`,
+`vantor.asyncpg`, `vantor.sqlalchemy`, `vantor.django`, `vantor.rest_framework` and
+`vantor.msgspec` fit the class into those libraries.
 """
 
 import builtins
@@ -12,6 +14,8 @@ from typing import Any, ClassVar, Final, Self, SupportsIndex, overload
 from uuid import SafeUUID
 
 from typing_extensions import disjoint_base
+
+from . import bulk as bulk, std as std
 
 __all__ = [
     "__version__",
@@ -64,7 +68,9 @@ class UUID:
     `ValueError("badly formed hexadecimal UUID string")`.
 
     A `UUID` equals only other `vantor.UUID`s; it hashes like the `uuid.UUID` of the same value
-    but never equals it, so a set or dict that mixes both classes keeps both.
+    but never equals it, so a set or dict that mixes both classes keeps both. Ordering is
+    defined between `vantor.UUID`s only: `<` against a `uuid.UUID` raises TypeError, and so does
+    sorting a list that mixes the classes (`vantor.std.to_std`/`from_std` convert).
     """
 
     _safe_uuid_unknown: ClassVar[SafeUUID]
@@ -205,7 +211,8 @@ class UUID:
     def __hash__(self) -> builtins.int: ...
     def __eq__(self, value: object, /) -> builtins.bool: ...
     def __ne__(self, value: object, /) -> builtins.bool: ...
-    # Ordering is defined between UUIDs only; anything else raises TypeError.
+    # Ordering is defined between vantor UUIDs only; anything else, a uuid.UUID included,
+    # raises TypeError.
     def __lt__(self, value: UUID, /) -> builtins.bool: ...
     def __le__(self, value: UUID, /) -> builtins.bool: ...
     def __gt__(self, value: UUID, /) -> builtins.bool: ...
@@ -215,7 +222,7 @@ def uuid1(node: SupportsIndex | None = None, clock_seq: SupportsIndex | None = N
     """A version 1 UUID: Gregorian time in 100 ns ticks, the clock sequence and the node.
 
     `node` defaults to `getnode()` and `clock_seq` to the process's clock sequence; bits beyond
-    48 and 14 are dropped."""
+    48 and 14 are dropped, but a negative value or one of 2**64 or more raises OverflowError."""
 def uuid3(namespace: UUID, name: _Name) -> UUID:
     """The version 3 UUID of `name` in `namespace`: the MD5 of the namespace's bytes and the name.
 
@@ -227,7 +234,9 @@ def uuid4() -> UUID:
 def uuid5(namespace: UUID, name: _Name) -> UUID:
     """The version 5 UUID of `name` in `namespace`: the SHA-1 of the namespace's bytes and the name."""
 def uuid6(node: SupportsIndex | None = None, clock_seq: SupportsIndex | None = None) -> UUID:
-    """A version 6 UUID: version 1's fields reordered so that values sort by time."""
+    """A version 6 UUID: version 1's fields reordered so that values sort by time.
+
+    `node` and `clock_seq` are taken as `uuid1` takes them."""
 def uuid7(*, nanoseconds: SupportsIndex | None = None) -> UUID:
     """A version 7 UUID: Unix milliseconds, a 42-bit counter and random bits.
 

@@ -5,15 +5,9 @@ import pytest
 
 django = pytest.importorskip("django", reason="Django is not installed")
 
-from django.conf import settings  # noqa: E402
+from ._django import configure  # noqa: E402
 
-if not settings.configured:
-    settings.configure(
-        INSTALLED_APPS=[],
-        DATABASES={"default": {"ENGINE": "django.db.backends.sqlite3", "NAME": ":memory:"}},
-        USE_TZ=True,
-    )
-    django.setup()
+configure()
 
 from django.core.exceptions import ValidationError  # noqa: E402
 from django.db import connection, models  # noqa: E402
@@ -57,6 +51,10 @@ def test_save_load_and_lookup(table, form):
     convert = AS[form]
     thing = Thing.objects.create(ref=convert(REF))
     assert type(thing.id) is vantor.UUID and thing.id.version == 7
+    # Converted when assigned, so equal to the same row read back.
+    assert type(thing.ref) is vantor.UUID and thing.ref == REF
+    given = Thing(id=convert(REF))
+    assert type(given.id) is vantor.UUID and given.id == REF
     loaded = Thing.objects.get(pk=convert(thing.id))
     assert loaded == thing
     assert type(loaded.id) is vantor.UUID and type(loaded.ref) is vantor.UUID
@@ -68,6 +66,7 @@ def test_save_load_and_lookup(table, form):
 
 @pytest.mark.parametrize("value", ["not a uuid", str(REF)[:-1], 2**128, -1, 3.5])
 def test_invalid_values_are_validation_errors(value):
+    # Kept when assigned, refused by validation under the field's name, as Django's field does.
     with pytest.raises(ValidationError) as caught:
         Thing(ref=value).full_clean()
     assert caught.value.message_dict["ref"] == [f"“{value}” is not a valid UUID."]
@@ -112,3 +111,14 @@ def test_migration_file_of_a_model():
     assert "import vantor\n" in source and "_vantor" not in source
     assert "default=vantor.uuid7" in source
     compile(source, "0001_initial.py", "exec")
+
+
+def test_expressions_assigned_are_left_for_the_save(table):
+    from django.db.models import F
+
+    thing = Thing.objects.create()
+    thing.ref = F("id")
+    thing.save()
+    thing.refresh_from_db()
+    assert type(thing.ref) is vantor.UUID and thing.ref == thing.id
+    thing.delete()

@@ -48,7 +48,7 @@ def test_stubs_document_every_public_name(stub):
 @pytest.mark.parametrize(
     "module",
     ["vantor", "vantor.std", "vantor.pydantic", "vantor.psycopg", "vantor.asyncpg",
-     "vantor.sqlalchemy", "vantor.django", "vantor.msgspec"],
+     "vantor.sqlalchemy", "vantor.django", "vantor.rest_framework", "vantor.msgspec"],
 )
 def test_modules_have_docstrings(module):
     source = PYTHON / (module.replace(".", "/") + ".py")

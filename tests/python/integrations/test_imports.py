@@ -12,6 +12,7 @@ MODULES = {
     "asyncpg": "asyncpg",
     "sqlalchemy": "sqlalchemy",
     "django": "django",
+    "rest_framework": "rest_framework",
     "msgspec": "msgspec",
 }
 
@@ -48,3 +49,23 @@ def test_missing_library_names_the_extra(module, library):
     )
     assert f"vantor.{module} needs" in message
     assert f"pip install 'vantor[{module}]'" in message
+
+
+def test_std_and_bulk_are_loaded_on_first_use():
+    report = run(
+        """
+        import sys, uuid, vantor
+        lazy = {"vantor.std", "vantor.bulk", "vantor._native"}
+        print(sorted(lazy & set(sys.modules)))
+        assert isinstance(vantor.std.uuid7(), uuid.UUID)
+        assert len(vantor.bulk.uuid4(2)) == 32
+        import vantor.std, vantor.bulk
+        assert vantor.std is sys.modules["vantor.std"] and vantor.bulk is sys.modules["vantor.bulk"]
+        assert {"std", "bulk"} <= set(dir(vantor)) and not hasattr(vantor, "nope")
+        try:
+            vantor.nope
+        except AttributeError as error:
+            print(error)
+        """
+    )
+    assert report.splitlines() == ["[]", "module 'vantor' has no attribute 'nope'"]

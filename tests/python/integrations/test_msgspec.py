@@ -46,7 +46,7 @@ def test_convert_from_python_values(given):
     ("document", "message"),
     [
         (b'{"id":"nope"}', "badly formed hexadecimal UUID string - at `$.id`"),
-        (b'{"id":5}', "expected a UUID or str, not int - at `$.id`"),
+        (b'{"id":5}', "expected a vantor.UUID, a uuid.UUID or its text, not int - at `$.id`"),
     ],
 )
 def test_bad_input_is_a_validation_error(document, message):
@@ -65,3 +65,24 @@ def test_other_types_keep_msgspecs_errors():
         msgspec.json.encode(Other(), enc_hook=enc_hook)
     with pytest.raises(msgspec.ValidationError, match=re.escape("Expected `Other`, got `int` - at `$.other`")):
         msgspec.json.decode(b'{"other":1}', type=Holder, dec_hook=dec_hook)
+
+
+def test_schema_hook_gives_the_standard_uuid_schema():
+    from vantor.msgspec import schema_hook
+
+    class Standard(msgspec.Struct):
+        id: uuid.UUID
+        parent: uuid.UUID | None = None
+
+    class Ours(msgspec.Struct):
+        id: vantor.UUID
+        parent: vantor.UUID | None = None
+
+    with pytest.raises(TypeError):
+        msgspec.json.schema(Ours)
+    ours = msgspec.json.schema(Ours, schema_hook=schema_hook)
+    assert ours["$defs"]["Ours"]["properties"] == msgspec.json.schema(Standard)["$defs"]["Standard"]["properties"]
+    assert msgspec.json.schema(vantor.UUID, schema_hook=schema_hook) == msgspec.json.schema(uuid.UUID)
+    # Other unknown types keep msgspec's own error.
+    with pytest.raises(TypeError):
+        msgspec.json.schema(complex, schema_hook=schema_hook)
