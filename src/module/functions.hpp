@@ -3,6 +3,7 @@
 #pragma once
 
 #include "module/boundary.hpp"
+#include "time/v7.hpp"
 
 namespace vantor::py {
 
@@ -25,5 +26,8 @@ inline constexpr int kFunctionNoargs = METH_NOARGS;
 
 // Registers the fork handlers of the process-wide time state (once per process).
 void register_time_fork_handlers();
+
+// One step of the process-wide version-7 state for a clock reading (src/time/time_py.cpp).
+V7Step next_v7_step(Timestamp reading);
 
 }  // namespace vantor::py

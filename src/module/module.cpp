@@ -135,6 +135,11 @@ PyModuleDef_Slot kModuleSlots[] = {
 #ifdef Py_mod_multiple_interpreters
     {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
 #endif
+#ifdef Py_GIL_DISABLED
+    // Process-wide state is published atomically and shared objects are read safely, so the
+    // free-threaded interpreter keeps the GIL off when it imports the module.
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+#endif
     {0, nullptr},
 };
 

@@ -4,7 +4,7 @@
 
 namespace vantor::py {
 
-PyTypeObject* uuid_type_cell = nullptr;
+constinit std::atomic<PyTypeObject*> uuid_type_cell{nullptr};
 
 namespace {
 
@@ -20,7 +20,7 @@ void uuid_dealloc(PyObject* self) noexcept {
 }  // namespace
 
 Result<PyTypeObject*> create_uuid_type() {
-  if (uuid_type_cell != nullptr) return uuid_type_cell;
+  if (PyTypeObject* existing = uuid_type_cell.load(std::memory_order_acquire)) return existing;
   std::vector<PyType_Slot> slots = {
       {Py_tp_doc, const_cast<char*>(kUuidDoc)},
       {Py_tp_base, &PyBaseObject_Type},
@@ -40,14 +40,15 @@ Result<PyTypeObject*> create_uuid_type() {
     PyException_SetCause(error.get(), cause.release());
     return fail(PendingError::from_exception(std::move(error)));
   }
-  // Two threads may both have built a type; the first one stored stays in use.
-  if (uuid_type_cell == nullptr) {
-    uuid_type_cell = reinterpret_cast<PyTypeObject*>(type);
-    uuid_type_cell->tp_vectorcall = uuid_type_vectorcall();
-  }
-  else
-    Py_DECREF(type);
-  return uuid_type_cell;
+  // Complete before it is published. Two threads may both have built a type; the first one stored
+  // stays in use and the other is released.
+  reinterpret_cast<PyTypeObject*>(type)->tp_vectorcall = uuid_type_vectorcall();
+  PyTypeObject* expected = nullptr;
+  if (uuid_type_cell.compare_exchange_strong(expected, reinterpret_cast<PyTypeObject*>(type), std::memory_order_acq_rel,
+                                             std::memory_order_acquire))
+    return reinterpret_cast<PyTypeObject*>(type);
+  Py_DECREF(type);
+  return expected;
 }
 
 PyTypeObject* uuid_type_slow() {

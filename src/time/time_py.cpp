@@ -65,7 +65,7 @@ Result<UuidValue> v7_value(PyObject* const* args, Py_ssize_t nargs, PyObject* kw
   auto reading = now_since_epoch();
   if (!reading) [[unlikely]]
     internal_failure(clock_failure_message(reading.error()));
-  V7Step step = v7_context().step(*reading, draw_u64);
+  V7Step step = next_v7_step(*reading);
   return pack_v7(step.timestamp, step.counter, thread_rng().draw_u128());
 }
 
@@ -88,6 +88,12 @@ void on_fork_child() noexcept {
 }
 
 }  // namespace
+
+V7Step next_v7_step(Timestamp reading) {
+  V7Context& context = v7_context();
+  std::unique_lock lock = lock_detached(context.mutex);
+  return next_v7_timestamp(context.state, reading, draw_u64);
+}
 
 void register_time_fork_handlers() {
   static std::once_flag once;
