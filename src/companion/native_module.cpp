@@ -22,6 +22,7 @@ Status add_functions(PyObject* module, std::span<PyMethodDef> table, const char*
     // and vantor.bulk.uuid4.
     Ref function(PyCMethod_New(&definition, module, module_name.get(), nullptr));
     if (!function) return fail_fetched();
+    share_between_threads(function.get());
     std::string attribute = std::string(prefix) + definition.ml_name;
     if (PyModule_AddObjectRef(module, attribute.c_str(), function.get()) < 0) return fail_fetched();
   }

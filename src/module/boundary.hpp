@@ -155,6 +155,17 @@ inline std::unique_lock<std::mutex> lock_detached(std::mutex& mutex) {
   return lock;
 }
 
+// For a long-lived object that every thread uses (a module function, a descriptor of the UUID
+// class): on a free-threaded 3.14 or later, the interpreter then skips the reference counting of
+// the references it holds on its own stack, which would otherwise have every calling thread write
+// to the object's shared count. The collector frees such an object, which is the case for these
+// anyway. Nothing on a GIL build.
+inline void share_between_threads([[maybe_unused]] PyObject* object) noexcept {
+#if defined(Py_GIL_DISABLED) && PY_VERSION_HEX >= 0x030E0000
+  PyUnstable_Object_EnableDeferredRefcount(object);
+#endif
+}
+
 // Interned names used by the module.
 PyObject* interned_name();      // "__name__"
 PyObject* interned_all();       // "__all__"

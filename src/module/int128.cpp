@@ -78,8 +78,7 @@ struct Digits {
 // 3.12 and 3.13: the int's own digits, read and written in place. Its layout (a tag holding the
 // sign and the digit count, then the digits) is fixed for the life of each of these releases, and
 // they offer no public call that is not a byte-by-byte conversion. 3.14 and later are reached only
-// through the public export and writer below; tests/python/test_threads.py checks that the module
-// built for them imports no int internal.
+// through the public export and writer below (int128.hpp makes the internals a build error there).
 using NativeDigits = Digits<digit, PyLong_SHIFT>;
 constexpr uintptr_t kSignMask = 3, kNegativeSign = 2, kNonSizeBits = 3;
 

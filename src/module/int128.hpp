@@ -7,6 +7,12 @@
 
 #include "module/boundary.hpp"
 
+#if PY_VERSION_HEX >= 0x030E0000
+// From 3.14 on, ints are reached through the public API alone: any use of the int internals after
+// this point, in this header or a file that includes it, fails the build.
+#pragma GCC poison _PyLong_New _PyLong_FromByteArray _PyLong_AsByteArray _PyLong_NumBits long_value lv_tag ob_digit
+#endif
+
 namespace vantor::py {
 
 // The value of an int (subclasses included) that fits in a single digit, read in place; nullopt

@@ -73,6 +73,7 @@ Status add_function(PyObject* module, PyMethodDef* definition) {
   if (!module_name) return fail_fetched();
   Ref function(PyCMethod_New(definition, module, module_name.get(), nullptr));
   if (!function) return fail_fetched();
+  share_between_threads(function.get());
   Ref name(PyObject_GetAttr(function.get(), interned_name()));
   if (!name) return fail_fetched();
   if (!PyUnicode_Check(name.get())) return fail(type_mismatch(name.get(), "str"));
