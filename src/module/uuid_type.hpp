@@ -1,5 +1,6 @@
 // The UUID class: a heap type whose instances are the object header plus one UuidValue, 32 bytes
-// on 64-bit builds, with no dictionary, no weak references and no GC header.
+// on 64-bit builds (48 on free-threaded ones, whose header is larger), with no dictionary, no weak
+// references and no GC header.
 #pragma once
 
 #include <atomic>

@@ -91,13 +91,15 @@ V7Step next_v7_reserved(V7Reservation& reservation, V7Context& context, Timestam
   const uint64_t millis = unix_millis(reading);
   if (reservation.run >= reservation.batch.run_count ||
       millis > unix_millis(reservation.batch.runs[reservation.run].timestamp)) {
-    reservation = {};  // a failed reservation below leaves none
     V7Batch batch;
     {
       auto held = lock(context.mutex);
       batch = reserve_v7_batch(context.state, reading, kV7ReservationSize, draw_u64);
     }
-    reservation.batch = batch;
+    // A failure above (a clock past the 48-bit limit, a failing draw) leaves the shared state as
+    // it was and the reservation too, so that a clock back in range counts on from the last value
+    // as a single call would.
+    reservation = {batch, 0, 0};
   }
   const V7Run& run = reservation.batch.runs[reservation.run];
   V7Step step{run.first_counter + reservation.used, run.timestamp};
