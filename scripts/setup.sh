@@ -13,7 +13,10 @@ source "$ROOT/scripts/common.sh"
 
 BASE_PYTHON=$(find_python)
 check_build_tools "$BASE_PYTHON"
-PYTAG=$("$BASE_PYTHON" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
+# X.Y, or X.Yt for a free-threaded build, whose modules are not binary-compatible with the other's:
+# each has its own environment and build tree.
+PYTAG=$("$BASE_PYTHON" -c 'import sys, sysconfig
+print("%d.%d%s" % (*sys.version_info[:2], "t" if sysconfig.get_config_var("Py_GIL_DISABLED") else ""))')
 VENV="$ROOT/.venv-$PYTAG"
 if [ ! -x "$VENV/bin/python" ]; then
   "$BASE_PYTHON" -m venv "$VENV"

@@ -162,17 +162,14 @@ class TimeSource {
  public:
   static constexpr bool kNeedsGil = false;
 
-  // Takes the batch's timestamps and counters in one step under the shared state's lock. The
-  // GIL is held, as by every other user of the lock; it is never waited for under the lock.
+  // Takes the batch's timestamps and counters in one step of the shared state.
   Status start(size_t n) {
     if (n == 0) return {};
     if (n > kV7MaxBatch) return fail(PyExc_OverflowError, "too many version-7 UUIDs in one batch");
     auto reading = now_since_epoch();
     if (!reading) [[unlikely]]
       internal_failure(clock_failure_message(reading.error()));
-    V7Context& context = v7_context();
-    std::lock_guard lock(context.mutex);
-    batch_ = reserve_v7_batch(context.state, *reading, n, [] { return thread_rng().draw_u64(); });
+    batch_ = reserve_v7_values(*reading, n);
     return {};
   }
 

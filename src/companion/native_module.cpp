@@ -22,6 +22,7 @@ Status add_functions(PyObject* module, std::span<PyMethodDef> table, const char*
     // and vantor.bulk.uuid4.
     Ref function(PyCMethod_New(&definition, module, module_name.get(), nullptr));
     if (!function) return fail_fetched();
+    share_between_threads(function.get());
     std::string attribute = std::string(prefix) + definition.ml_name;
     if (PyModule_AddObjectRef(module, attribute.c_str(), function.get()) < 0) return fail_fetched();
   }
@@ -45,6 +46,9 @@ PyModuleDef_Slot kNativeSlots[] = {
 #ifdef Py_mod_multiple_interpreters
     // The state is process-wide, like _vantor's.
     {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
+#endif
+#ifdef Py_GIL_DISABLED
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
 #endif
     {0, nullptr},
 };

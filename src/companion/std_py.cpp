@@ -2,6 +2,7 @@
 // uuid.UUID. An instance is allocated directly and its two slots, `int` and `is_safe`, are
 // written where the class's own member descriptors would write them; that gives the object the
 // state `uuid.UUID(int=...)` would give it, without the constructor's argument handling.
+#include <atomic>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -17,8 +18,13 @@
 namespace vantor::py {
 namespace {
 
+// Set by the module's execution step, and published only once complete: a second execution, or
+// one racing it in another thread, leaves the first layout in place.
+enum class LayoutState : uint8_t { absent, writing, ready };
 constinit StdLayout g_layout{};
-constinit bool g_have_layout = false;
+constinit std::atomic<LayoutState> g_layout_state{LayoutState::absent};
+
+inline bool have_layout() noexcept { return g_layout_state.load(std::memory_order_acquire) == LayoutState::ready; }
 
 // The offset of `name` when the class's own dictionary holds a writable object member for it.
 std::optional<Py_ssize_t> object_member_offset(PyTypeObject* type, const char* name) {
@@ -43,7 +49,7 @@ PyObject* int_slot(PyObject* object) {
 
 // The uuid.UUID class itself, layout or not.
 Result<Ref> std_class() {
-  if (g_have_layout) return Ref::borrow(reinterpret_cast<PyObject*>(g_layout.type));
+  if (have_layout()) return Ref::borrow(reinterpret_cast<PyObject*>(g_layout.type));
   Ref module(PyImport_ImportModule("uuid"));
   if (!module) return fail_fetched();
   Ref type(PyObject_GetAttrString(module.get(), "UUID"));
@@ -118,8 +124,6 @@ Result<Ref> uuid4(PyObject*) {
   return new_std_uuid(apply_version(UuidValue::from_u128(thread_rng().draw_u128()), 4));
 }
 
-uint64_t draw_u64() { return thread_rng().draw_u64(); }
-
 constexpr std::string_view kV7KeywordNames[] = {"nanoseconds"};
 constexpr ArgumentSpec kUuid7Spec{"uuid7", nullptr, {}, 0, kV7KeywordNames};
 
@@ -134,7 +138,7 @@ Result<Ref> uuid7(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
   auto reading = now_since_epoch();
   if (!reading) [[unlikely]]
     internal_failure(clock_failure_message(reading.error()));
-  V7Step step = v7_context().step(*reading, draw_u64);
+  V7Step step = next_v7_step(*reading);
   return new_std_uuid(pack_v7(step.timestamp, step.counter, thread_rng().draw_u128()));
 }
 
@@ -214,22 +218,23 @@ Result<std::optional<StdLayout>> read_std_layout() {
                                             *is_safe_offset, unknown.release()});
 }
 
-const StdLayout* std_layout() noexcept { return g_have_layout ? &g_layout : nullptr; }
+const StdLayout* std_layout() noexcept { return have_layout() ? &g_layout : nullptr; }
 
 void set_std_layout(const StdLayout& layout) noexcept {
-  if (g_have_layout) {
+  LayoutState expected = LayoutState::absent;
+  if (!g_layout_state.compare_exchange_strong(expected, LayoutState::writing, std::memory_order_acq_rel)) {
     // A second import of the module reads the same class again; keep the first references.
     Py_DECREF(layout.type);
     Py_DECREF(layout.unknown);
     return;
   }
   g_layout = layout;
-  g_have_layout = true;
+  g_layout_state.store(LayoutState::ready, std::memory_order_release);
 }
 
 Result<Ref> new_std_uuid(const UuidValue& value, PyObject* is_safe) {
   Ref number = new_int_u128(value.to_u128());
-  if (!g_have_layout) [[unlikely]] {
+  if (!have_layout()) [[unlikely]] {
     VANTOR_TRY(type, std_class());
     Ref kwargs(PyDict_New());
     if (!kwargs || PyDict_SetItemString(kwargs.get(), "int", number.get()) < 0) return fail_fetched();

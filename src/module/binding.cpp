@@ -80,19 +80,21 @@ std::string_view slot_name(const ArgumentSpec& spec, size_t slot);
       continue;
     }
     PyUnicode_InternInPlace(&text);
-    spec.interned[slot] = text;  // kept for the life of the process
+    // Kept for the life of the process. A thread that stored first stored this same object.
+    PyObject* expected = nullptr;
+    if (!spec.interned[slot].compare_exchange_strong(expected, text, std::memory_order_relaxed)) Py_DECREF(text);
   }
-  spec.interned_ready = true;
+  spec.interned_ready.store(true, std::memory_order_release);
 }
 
 // Index of the slot a keyword name fills. The interpreter's way: the same interned object first,
 // then equal text (a name built at run time, a str subclass), keyword-only names before
 // positional ones.
 std::optional<size_t> find_slot(const ArgumentSpec& spec, PyObject* key) {
-  if (!spec.interned_ready) [[unlikely]]
+  if (!spec.interned_ready.load(std::memory_order_acquire)) [[unlikely]]
     intern_names(spec);
   for (size_t slot = 0; slot < spec.slot_count(); ++slot)
-    if (spec.interned[slot] == key) [[likely]]
+    if (spec.interned[slot].load(std::memory_order_relaxed) == key) [[likely]]
       return slot;
   Py_ssize_t length = 0;
   const char* utf8 = PyUnicode_Check(key) ? utf8_of(key, &length) : nullptr;

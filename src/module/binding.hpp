@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -21,9 +22,10 @@ struct ArgumentSpec {
   size_t required_positional_count;
   std::span<const std::string_view> keyword_only;
   // Each slot's name as an interned str, made on first use: callers' keyword names are interned
-  // too, so a pointer comparison nearly always finds the slot.
-  mutable std::array<PyObject*, kMaxSlots> interned{};
-  mutable bool interned_ready = false;
+  // too, so a pointer comparison nearly always finds the slot. Threads that intern at the same
+  // time store the same objects; the flag is set (release) after every slot.
+  mutable std::array<std::atomic<PyObject*>, kMaxSlots> interned{};
+  mutable std::atomic<bool> interned_ready{false};
 
   size_t slot_count() const noexcept { return positional_names.size() + keyword_only.size(); }
 };

@@ -1,5 +1,6 @@
 #include "module/boundary.hpp"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -8,17 +9,14 @@
 namespace vantor::py {
 namespace {
 
-PyObject* panic_type_cell = nullptr;
+// Published once by compare-and-swap: two threads may each build a class, and only the first
+// stored is ever handed out, so the identity test in fetch_error holds.
+constinit std::atomic<PyObject*> panic_type_cell{nullptr};
 
 constexpr const char kPanicDoc[] =
     "The exception raised when native code called from Python panics.\n\n"
     "Like SystemExit, this exception derives from BaseException so that it will typically\n"
     "propagate all the way through the stack and cause the Python interpreter to exit.";
-
-PyObject* intern(PyObject*& cell, const char* text) {
-  if (cell == nullptr) cell = checked(PyUnicode_InternFromString(text)).release();
-  return cell;
-}
 
 [[noreturn]] void abort_at_boundary() noexcept {
   std::fputs("uncaught panic at ffi boundary\n", stderr);
@@ -69,7 +67,8 @@ Ref PendingError::into_exception() && {
 PendingError fetch_error() {
   Ref exception(PyErr_GetRaisedException());
   if (!exception) return PendingError(PyExc_SystemError, "attempted to fetch exception but none was set");
-  if (panic_type_cell != nullptr && Py_TYPE(exception.get()) == reinterpret_cast<PyTypeObject*>(panic_type_cell)) {
+  PyObject* panic_type = panic_type_cell.load(std::memory_order_acquire);
+  if (panic_type != nullptr && Py_TYPE(exception.get()) == reinterpret_cast<PyTypeObject*>(panic_type)) {
     std::string message = text_or(Ref(PyObject_Str(exception.get())), "Unwrapped panic from Python code");
     std::fputs("--- PanicException from Python code ---\n"
                "Python stack trace below; resuming the internal failure:\n", stderr);
@@ -95,13 +94,26 @@ PendingError type_mismatch(PyObject* object, const char* expected) {
 }
 
 PyObject* panic_exception_type() {
-  if (panic_type_cell == nullptr) {
-    PyObject* type = PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", kPanicDoc,
-                                               PyExc_BaseException, nullptr);
-    if (type == nullptr) null_object_failure();
-    panic_type_cell = type;
-  }
-  return panic_type_cell;
+  if (PyObject* type = panic_type_cell.load(std::memory_order_acquire)) [[likely]]
+    return type;
+  PyObject* type = PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", kPanicDoc,
+                                             PyExc_BaseException, nullptr);
+  if (type == nullptr) null_object_failure();
+  return publish_once(panic_type_cell, type);
+}
+
+PyObject* publish_once(std::atomic<PyObject*>& cell, PyObject* created) noexcept {
+  PyObject* expected = nullptr;
+  if (cell.compare_exchange_strong(expected, created, std::memory_order_acq_rel, std::memory_order_acquire))
+    return created;
+  Py_DECREF(created);  // another thread stored first
+  return expected;
+}
+
+PyObject* interned_cached(std::atomic<PyObject*>& cell, const char* text) {
+  if (PyObject* name = cell.load(std::memory_order_acquire)) [[likely]]
+    return name;
+  return publish_once(cell, checked(PyUnicode_InternFromString(text)).release());
 }
 
 void null_object_failure() {
@@ -110,16 +122,16 @@ void null_object_failure() {
 }
 
 PyObject* interned_name() {
-  static PyObject* cell = nullptr;
-  return intern(cell, "__name__");
+  constinit static std::atomic<PyObject*> cell{nullptr};
+  return interned_cached(cell, "__name__");
 }
 PyObject* interned_all() {
-  static PyObject* cell = nullptr;
-  return intern(cell, "__all__");
+  constinit static std::atomic<PyObject*> cell{nullptr};
+  return interned_cached(cell, "__all__");
 }
 PyObject* interned_add_note() {
-  static PyObject* cell = nullptr;
-  return intern(cell, "add_note");
+  constinit static std::atomic<PyObject*> cell{nullptr};
+  return interned_cached(cell, "add_note");
 }
 
 Ref new_ascii(const char* text, size_t length) {

@@ -9,7 +9,9 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <atomic>
 #include <expected>
+#include <mutex>
 #include <string>
 #include <utility>
 
@@ -123,12 +125,45 @@ std::string qualified_name(PyTypeObject* type);
 // The PanicException class, created on first use.
 PyObject* panic_exception_type();
 
+// Process-wide objects made on first use, without the GIL's help on free-threaded builds: each
+// thread that finds the cell empty makes an object, the first one stored stays, and the others
+// are released. Nobody waits, so no lock can meet a stop-the-world pause. A hot path's check is
+// one acquire load, a plain load on x86-64.
+PyObject* publish_once(std::atomic<PyObject*>& cell, PyObject* created) noexcept;
+// An interned str kept in `cell` for the life of the process.
+PyObject* interned_cached(std::atomic<PyObject*>& cell, const char* text);
+
 // An object-creating interpreter call that returned NULL is an internal failure.
 [[noreturn, gnu::cold]] void null_object_failure();
 inline Ref checked(PyObject* created) {
   if (created == nullptr) [[unlikely]]
     null_object_failure();
   return Ref(created);
+}
+
+// Takes `mutex` without ever waiting while attached to the interpreter: a free lock is taken at
+// once; a held one is waited for detached (the GIL released on GIL builds), so that neither the
+// GIL's holder nor a free-threaded stop-the-world pause waits for this thread. No Python object
+// may be touched while waiting. Uncontended, it costs one try-lock.
+inline std::unique_lock<std::mutex> lock_detached(std::mutex& mutex) {
+  std::unique_lock lock(mutex, std::try_to_lock);
+  if (!lock.owns_lock()) [[unlikely]] {
+    PyThreadState* state = PyEval_SaveThread();
+    lock.lock();
+    PyEval_RestoreThread(state);
+  }
+  return lock;
+}
+
+// For a long-lived object that every thread uses (a module function, a descriptor of the UUID
+// class): on a free-threaded 3.14 or later, the interpreter then skips the reference counting of
+// the references it holds on its own stack, which would otherwise have every calling thread write
+// to the object's shared count. The collector frees such an object, which is the case for these
+// anyway. Nothing on a GIL build.
+inline void share_between_threads([[maybe_unused]] PyObject* object) noexcept {
+#if defined(Py_GIL_DISABLED) && PY_VERSION_HEX >= 0x030E0000
+  PyUnstable_Object_EnableDeferredRefcount(object);
+#endif
 }
 
 // Interned names used by the module.

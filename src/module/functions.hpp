@@ -3,6 +3,7 @@
 #pragma once
 
 #include "module/boundary.hpp"
+#include "time/v7_batch.hpp"
 
 namespace vantor::py {
 
@@ -25,5 +26,10 @@ inline constexpr int kFunctionNoargs = METH_NOARGS;
 
 // Registers the fork handlers of the process-wide time state (once per process).
 void register_time_fork_handlers();
+
+// One step of the process-wide version-7 state for a clock reading, and the values of n steps in
+// one go for bulk generation; the lock is waited for detached (src/time/time_py.cpp).
+V7Step next_v7_step(Timestamp reading);
+V7Batch reserve_v7_values(Timestamp reading, uint64_t n);
 
 }  // namespace vantor::py

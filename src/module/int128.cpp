@@ -1,5 +1,6 @@
 #include "module/int128.hpp"
 
+#include <atomic>
 #include <bit>
 #include <cstdint>
 
@@ -14,7 +15,7 @@ namespace {
   return fail(PyExc_OverflowError, "int too big to convert");
 }
 
-#if PY_VERSION_HEX >= 0x030D0000
+#if PY_VERSION_HEX >= 0x030E0000
 // Signed, in 17 bytes: every value the 16 unsigned ones can hold keeps its top byte 0, a negative
 // one sets its top bit, and no edge case of the unsigned forms is left to tell apart.
 Result<u128> via_native_bytes(PyObject* integer) {
@@ -40,10 +41,17 @@ Result<u128> via_native_bytes(PyObject* integer) {
 }
 #endif
 
-#if PY_VERSION_HEX >= 0x030E0000
+// The width in bits of a 128-bit value. std::bit_width takes no unsigned __int128 in every
+// standard library (libstdc++ 12 refuses it in strict mode), so the two halves are counted.
+constexpr unsigned bit_width_u128(u128 value) noexcept {
+  const uint64_t high = static_cast<uint64_t>(value >> 64);
+  return high != 0 ? 64u + static_cast<unsigned>(std::bit_width(high))
+                   : static_cast<unsigned>(std::bit_width(static_cast<uint64_t>(value)));
+}
+
 // Digits of the layouts CPython builds with: least significant first, native byte order, 30 bits
 // in 32 or 15 bits in 16. Fixed widths let the compiler turn the 128-bit shifts into a few
-// instructions; any other layout takes the native-bytes path.
+// instructions.
 template <class Digit, unsigned Bits>
 struct Digits {
   static u128 read(const void* digits, Py_ssize_t count) {
@@ -58,18 +66,50 @@ struct Digits {
     return static_cast<size_t>(count - 1) * Bits + static_cast<size_t>(std::bit_width(digit[count - 1]));
   }
   static Py_ssize_t count_for(u128 value) {
-    return static_cast<Py_ssize_t>((static_cast<unsigned>(std::bit_width(value)) + Bits - 1) / Bits);
+    return static_cast<Py_ssize_t>((bit_width_u128(value) + Bits - 1) / Bits);
   }
   static void write(void* digits, Py_ssize_t count, u128 value) {
     Digit* digit = static_cast<Digit*>(digits);
     for (Py_ssize_t i = 0; i < count; ++i, value >>= Bits) digit[i] = static_cast<Digit>(value & ((Digit{1} << Bits) - 1));
   }
 };
+
+#if PY_VERSION_HEX < 0x030E0000
+// 3.12 and 3.13: the int's own digits, read and written in place. Its layout (a tag holding the
+// sign and the digit count, then the digits) is fixed for the life of each of these releases, and
+// they offer no public call that is not a byte-by-byte conversion. 3.14 and later are reached only
+// through the public export and writer below (int128.hpp makes the internals a build error there).
+using NativeDigits = Digits<digit, PyLong_SHIFT>;
+constexpr uintptr_t kSignMask = 3, kNegativeSign = 2, kNonSizeBits = 3;
+
+Result<u128> read_in_place(PyObject* integer) {
+  const auto& number = reinterpret_cast<PyLongObject*>(integer)->long_value;
+  if ((number.lv_tag & kSignMask) == kNegativeSign) [[unlikely]]
+    return negative_int();
+  const auto count = static_cast<Py_ssize_t>(number.lv_tag >> kNonSizeBits);
+  if (count == 0) return u128{0};
+  if (NativeDigits::width(number.ob_digit, count) > 128) [[unlikely]]
+    return int_too_big();
+  return NativeDigits::read(number.ob_digit, count);
+}
+
+Ref write_in_place(u128 value) {
+  Py_ssize_t count = NativeDigits::count_for(value);
+  PyLongObject* result = _PyLong_New(count);
+  if (result == nullptr) null_object_failure();
+  NativeDigits::write(result->long_value.ob_digit, count, value);
+  return Ref(reinterpret_cast<PyObject*>(result));
+}
+#endif
+
+#if PY_VERSION_HEX >= 0x030E0000
 using Digits30 = Digits<uint32_t, 30>;
 using Digits15 = Digits<uint16_t, 15>;
 
-enum class Layout { unknown, digits30, digits15, other };
-Layout layout_cache = Layout::unknown;  // set once, under the GIL
+// Any layout but these two takes the native-bytes path. Found once; threads that find it at the
+// same time store the same value.
+enum class Layout : uint8_t { unknown, digits30, digits15, other };
+constinit std::atomic<Layout> layout_cache{Layout::unknown};
 
 [[gnu::cold]] Layout find_layout() {
   const PyLongLayout* native = PyLong_GetNativeLayout();
@@ -79,12 +119,12 @@ Layout layout_cache = Layout::unknown;  // set once, under the GIL
     if (native->bits_per_digit == 30 && native->digit_size == 4) layout = Layout::digits30;
     if (native->bits_per_digit == 15 && native->digit_size == 2) layout = Layout::digits15;
   }
-  layout_cache = layout;
+  layout_cache.store(layout, std::memory_order_relaxed);
   return layout;
 }
 
 inline Layout digit_layout() {
-  Layout layout = layout_cache;
+  Layout layout = layout_cache.load(std::memory_order_relaxed);
   return layout != Layout::unknown ? layout : find_layout();
 }
 
@@ -134,16 +174,8 @@ Result<u128> int_to_u128(PyObject* integer) {
     case Layout::digits15: return read_exported<Digits15>(integer);
     default: return via_native_bytes(integer);
   }
-#elif PY_VERSION_HEX >= 0x030D0000
-  return via_native_bytes(integer);
 #else
-  unsigned char little[16];
-  if (_PyLong_AsByteArray(reinterpret_cast<PyLongObject*>(integer), little, 16, /*little_endian=*/1,
-                          /*is_signed=*/0) < 0) [[unlikely]]
-    return fail_fetched();
-  u128 value = 0;
-  for (int i = 15; i >= 0; --i) value = (value << 8) | little[i];
-  return value;
+  return read_in_place(integer);
 #endif
 }
 
@@ -156,14 +188,12 @@ Ref new_int_u128(u128 value) {
     case Layout::digits15: return write_new<Digits15>(value);
     default: break;
   }
-#endif
   unsigned char little[16];
   for (int i = 0; i < 16; ++i) little[i] = static_cast<unsigned char>(value >> (8 * i));
-#if PY_VERSION_HEX >= 0x030D0000
   return checked(PyLong_FromUnsignedNativeBytes(little, sizeof little,
                                                 Py_ASNATIVEBYTES_LITTLE_ENDIAN | Py_ASNATIVEBYTES_UNSIGNED_BUFFER));
 #else
-  return checked(_PyLong_FromByteArray(little, sizeof little, /*little_endian=*/1, /*is_signed=*/0));
+  return write_in_place(value);
 #endif
 }
 

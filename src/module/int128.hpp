@@ -1,11 +1,17 @@
-// Unsigned 128-bit values to and from Python ints, through the interpreter's public C API only:
-// the digit export and writer on 3.14 and later, the native-bytes calls on 3.13, and the byte
-// array calls on 3.12, which has neither.
+// Unsigned 128-bit values to and from Python ints: through the public digit export and writer on
+// 3.14 and later (native bytes for an unusual digit layout), and through the int's own digits on
+// 3.12 and 3.13, whose int layout is fixed for the life of each release.
 #pragma once
 
 #include <optional>
 
 #include "module/boundary.hpp"
+
+#if PY_VERSION_HEX >= 0x030E0000
+// From 3.14 on, ints are reached through the public API alone: any use of the int internals after
+// this point, in this header or a file that includes it, fails the build.
+#pragma GCC poison _PyLong_New _PyLong_FromByteArray _PyLong_AsByteArray _PyLong_NumBits long_value lv_tag ob_digit
+#endif
 
 namespace vantor::py {
 

@@ -73,6 +73,7 @@ Status add_function(PyObject* module, PyMethodDef* definition) {
   if (!module_name) return fail_fetched();
   Ref function(PyCMethod_New(definition, module, module_name.get(), nullptr));
   if (!function) return fail_fetched();
+  share_between_threads(function.get());
   Ref name(PyObject_GetAttr(function.get(), interned_name()));
   if (!name) return fail_fetched();
   if (!PyUnicode_Check(name.get())) return fail(type_mismatch(name.get(), "str"));
@@ -134,6 +135,11 @@ PyModuleDef_Slot kModuleSlots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(&exec_slot<exec_module>)},
 #ifdef Py_mod_multiple_interpreters
     {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
+#endif
+#ifdef Py_GIL_DISABLED
+    // Process-wide state is published atomically and shared objects are read safely, so the
+    // free-threaded interpreter keeps the GIL off when it imports the module.
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
 #endif
     {0, nullptr},
 };

@@ -1,7 +1,9 @@
 // The UUID class: a heap type whose instances are the object header plus one UuidValue, 32 bytes
-// on 64-bit builds, with no dictionary, no weak references and no GC header.
+// on 64-bit builds (48 on free-threaded ones, whose header is larger), with no dictionary, no weak
+// references and no GC header.
 #pragma once
 
+#include <atomic>
 #include <span>
 
 #include "module/boundary.hpp"
@@ -24,10 +26,12 @@ Result<PyTypeObject*> create_uuid_type();
 // For every user but the module's execution step: a failure to create the type is reported to
 // the unraisable hook and then is an internal failure.
 [[gnu::cold]] PyTypeObject* uuid_type_slow();
-extern PyTypeObject* uuid_type_cell;
+// Published once, complete (its vectorcall entry set), by compare-and-swap; read with an acquire
+// load, which is a plain load on x86-64.
+extern constinit std::atomic<PyTypeObject*> uuid_type_cell;
 inline PyTypeObject* uuid_type() {
-  if (uuid_type_cell != nullptr) [[likely]]
-    return uuid_type_cell;
+  if (PyTypeObject* type = uuid_type_cell.load(std::memory_order_acquire)) [[likely]]
+    return type;
   return uuid_type_slow();
 }
 

@@ -11,9 +11,15 @@
 #include "time/gregorian.hpp"
 #include "time/node.hpp"
 #include "time/v7.hpp"
+#include "time/v7_batch.hpp"
 
 namespace vantor::py {
 namespace {
+
+#ifdef Py_GIL_DISABLED
+// Threads run in parallel: each takes its values from a block of its own (v7_batch.hpp).
+constinit thread_local V7Reservation tls_v7_reservation;
+#endif
 
 uint32_t draw_u32() { return thread_rng().draw_u32(); }
 uint64_t draw_u64() { return thread_rng().draw_u64(); }
@@ -65,7 +71,7 @@ Result<UuidValue> v7_value(PyObject* const* args, Py_ssize_t nargs, PyObject* kw
   auto reading = now_since_epoch();
   if (!reading) [[unlikely]]
     internal_failure(clock_failure_message(reading.error()));
-  V7Step step = v7_context().step(*reading, draw_u64);
+  V7Step step = next_v7_step(*reading);
   return pack_v7(step.timestamp, step.counter, thread_rng().draw_u128());
 }
 
@@ -85,9 +91,34 @@ Result<Ref> getnode(PyObject*) { return new_int_u64(default_node(draw_u32)); }
 void on_fork_child() noexcept {
   clock_sequence().on_fork_child();
   v7_context().on_fork_child();
+#ifdef Py_GIL_DISABLED
+  // The child's one thread must not continue the parent's block either.
+  tls_v7_reservation = {};
+#endif
 }
 
 }  // namespace
+
+V7Step next_v7_step(Timestamp reading) {
+  V7Context& context = v7_context();
+#ifdef Py_GIL_DISABLED
+  return next_v7_reserved(tls_v7_reservation, context, reading, lock_detached, draw_u64);
+#else
+  // With the GIL the lock is never contended, and values follow the order of the calls.
+  std::unique_lock lock = lock_detached(context.mutex);
+  return next_v7_timestamp(context.state, reading, draw_u64);
+#endif
+}
+
+V7Batch reserve_v7_values(Timestamp reading, uint64_t n) {
+#ifdef Py_GIL_DISABLED
+  // The batch's values lie above this thread's block, so the block's rest may not follow them.
+  tls_v7_reservation = {};
+#endif
+  V7Context& context = v7_context();
+  std::unique_lock lock = lock_detached(context.mutex);
+  return reserve_v7_batch(context.state, reading, n, draw_u64);
+}
 
 void register_time_fork_handlers() {
   static std::once_flag once;

@@ -66,4 +66,48 @@ inline void write_v7_run(const V7Run& run, const uint32_t* random, uint8_t* out)
   }
 }
 
+// A thread's own share of the shared state, for builds where threads run in parallel: a block of
+// consecutive values, taken kV7ReservationSize at a time under the lock and handed out one by one
+// without it, so that threads generating at once touch the shared state once every block rather
+// than once a value. Each thread's values are the values single calls would have produced, in
+// the same order, so they are strictly increasing within the thread; blocks never overlap, so no
+// value repeats across threads. Values of different threads interleave by block, not by call.
+inline constexpr uint64_t kV7ReservationSize = 256;
+
+struct V7Reservation {
+  V7Batch batch{};  // run_count 0: nothing reserved
+  int run = 0;
+  uint64_t used = 0;  // values of batch.runs[run] handed out
+};
+
+// The next value for a clock reading: from the reservation while its current run's millisecond
+// is not behind the clock (as a single call would continue the counter), otherwise from a fresh
+// block of the shared state, taken with `lock(context.mutex)` held. A reading in a later
+// millisecond abandons the rest of the block; the shared state has moved past it, so its values
+// are skipped, never handed out twice.
+template <class Lock, class Draw64>
+V7Step next_v7_reserved(V7Reservation& reservation, V7Context& context, Timestamp reading, Lock&& lock,
+                        Draw64&& draw_u64) {
+  const uint64_t millis = unix_millis(reading);
+  if (reservation.run >= reservation.batch.run_count ||
+      millis > unix_millis(reservation.batch.runs[reservation.run].timestamp)) {
+    V7Batch batch;
+    {
+      auto held = lock(context.mutex);
+      batch = reserve_v7_batch(context.state, reading, kV7ReservationSize, draw_u64);
+    }
+    // A failure above (a clock past the 48-bit limit, a failing draw) leaves the shared state as
+    // it was and the reservation too, so that a clock back in range counts on from the last value
+    // as a single call would.
+    reservation = {batch, 0, 0};
+  }
+  const V7Run& run = reservation.batch.runs[reservation.run];
+  V7Step step{run.first_counter + reservation.used, run.timestamp};
+  if (++reservation.used == run.count) {
+    ++reservation.run;
+    reservation.used = 0;
+  }
+  return step;
+}
+
 }  // namespace vantor

@@ -257,9 +257,8 @@ Result<Ref> get_fields(PyObject* self) {
   return tuple;
 }
 Result<Ref> get_is_safe(PyObject* self) {
-  static PyObject* name = nullptr;
-  if (name == nullptr) name = checked(PyUnicode_InternFromString("_safe_uuid_unknown")).release();
-  Ref safe(PyObject_GetAttr(reinterpret_cast<PyObject*>(Py_TYPE(self)), name));
+  constinit static std::atomic<PyObject*> name{nullptr};
+  Ref safe(PyObject_GetAttr(reinterpret_cast<PyObject*>(Py_TYPE(self)), interned_cached(name, "_safe_uuid_unknown")));
   if (!safe) return fail_fetched();
   return safe;
 }

@@ -1,4 +1,5 @@
 #include "time/v7.hpp"
+#include "time/v7_batch.hpp"
 
 #include <gtest/gtest.h>
 
@@ -7,10 +8,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <cstdint>
 #include <ostream>
 #include <optional>
+#include <string>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -372,6 +376,101 @@ TEST(V7SharedContext, GlobalContextKeepsItsCounterAcrossCalls) {
   });
   EXPECT_EQ(first.counter, uint64_t{0x1234});
   EXPECT_EQ(second.counter, uint64_t{0x1235});
+}
+
+// ---- Per-thread reservations ------------------------------------------------------------------
+
+std::unique_lock<std::mutex> plain_lock(std::mutex& mutex) { return std::unique_lock(mutex); }
+
+// Draws 0x1000, 0x2000, ...: both sides of a comparison draw the same values at the same steps.
+struct CountingDraw {
+  uint64_t drawn = 0;
+  uint64_t operator()() { return ++drawn * 0x1000; }
+};
+
+struct ReservationCase {
+  const char* name;
+  V7State start;
+  std::vector<std::pair<Timestamp, int>> readings;  // each reading, taken that many times
+};
+
+class V7Reserved : public ::testing::TestWithParam<ReservationCase> {};
+
+// A thread's values from its reservation are the values single steps of the shared state give.
+TEST_P(V7Reserved, GivesTheValuesOfSingleSteps) {
+  const ReservationCase& c = GetParam();
+  V7State single = c.start;
+  V7Context context;
+  context.state = c.start;
+  V7Reservation reservation;
+  CountingDraw single_draw, reserved_draw;
+  size_t index = 0;
+  for (const auto& [reading, times] : c.readings) {
+    for (int i = 0; i < times; ++i, ++index) {
+      SCOPED_TRACE(::testing::Message() << "value " << index);
+      std::optional<V7Step> expected, got;  // empty: the step failed past the 48-bit limit
+      try {
+        expected = next_v7_timestamp(single, reading, single_draw);
+      } catch (const Panic&) {
+      }
+      try {
+        got = next_v7_reserved(reservation, context, reading, plain_lock, reserved_draw);
+      } catch (const Panic&) {
+      }
+      ASSERT_EQ(got.has_value(), expected.has_value());
+      if (!expected) continue;
+      ASSERT_EQ(got->counter, expected->counter);
+      ASSERT_EQ(unix_millis(got->timestamp), unix_millis(expected->timestamp));
+    }
+  }
+  EXPECT_EQ(reserved_draw.drawn, single_draw.drawn);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    V7Clocks, V7Reserved,
+    ::testing::Values(
+        ReservationCase{"OneMillisecondAcrossBlocks", {}, {{{100, 5'000'000}, 3 * int(kV7ReservationSize) + 7}}},
+        ReservationCase{"NewMillisecondsMidBlock", {}, {{{100, 5'000'000}, 10}, {{100, 6'000'000}, 300}, {{100, 9'000'000}, 1}}},
+        ReservationCase{"ClockStepsBack", {}, {{{100, 9'000'000}, 5}, {{100, 2'000'000}, 600}, {{100, 9'500'000}, 3}}},
+        ReservationCase{"CounterRunsOutInABlock",
+                        {100'005, 100, 5'000'000, kCounterMax - 20, false},
+                        {{{100, 5'000'000}, 600}}},
+        ReservationCase{"ReseedAfterFork", {100'005, 100, 5'000'000, 77, true}, {{{100, 5'000'000}, 300}}},
+        // The last millisecond the field holds is 281474976710655 (in the year 10889).
+        ReservationCase{"PastTheLimitAndBack",
+                        {},
+                        {{{281474976710, 654'000'000}, 3},
+                         {{281474976710, 655'000'000}, 2},
+                         {{281474976710, 656'000'000}, 2},
+                         {{281474976710, 655'500'000}, 2}}}),
+    [](const ::testing::TestParamInfo<ReservationCase>& info) { return std::string(info.param.name); });
+
+// Threads reserving from one context at once: every value is distinct, and each thread's values
+// increase.
+TEST(V7Reserved, ThreadsGetDistinctIncreasingValues) {
+  constexpr int kThreads = 4, kPerThread = 50'000;
+  V7Context context;
+  std::vector<std::vector<u128>> values(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      V7Reservation reservation;
+      CountingDraw draw;
+      // A millisecond every 1,000 values: blocks are both used up and abandoned.
+      for (int i = 0; i < kPerThread; ++i) {
+        const Timestamp reading{200, static_cast<uint32_t>(i / 1000) * 1'000'000u};
+        values[t].push_back(packed(next_v7_reserved(reservation, context, reading, plain_lock, draw)));
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  std::vector<u128> all;
+  for (const auto& mine : values) {
+    for (size_t i = 1; i < mine.size(); ++i) ASSERT_GT(mine[i], mine[i - 1]) << "at " << i;
+    all.insert(all.end(), mine.begin(), mine.end());
+  }
+  std::sort(all.begin(), all.end());
+  EXPECT_EQ(std::adjacent_find(all.begin(), all.end()), all.end());
 }
 
 // ---- Packing --------------------------------------------------------------------------------

@@ -13,6 +13,7 @@ import operator
 import pickle
 import re
 import sys
+import sysconfig
 import tracemalloc
 from dataclasses import dataclass, field
 from pathlib import Path
@@ -39,9 +40,13 @@ from vantor import (
 
 WARMUP = 1000
 ROUNDS = 20_000
-# Allowed growth: room for interpreter caches, far below one object per call.
-BLOCK_SLACK = 50
-TRACED_SLACK = 4 * 1024  # bytes
+# Allowed growth: room for interpreter caches, far below one object per call (20,000 blocks and
+# several hundred KB here). A free-threaded build frees some memory only once every thread has
+# passed a quiescent point, and its allocator keeps pages per thread: in the full suite its growth
+# reached 135 blocks and 30.6 KB, the same after 20,000 calls as after 60,000.
+FREE_THREADED = bool(sysconfig.get_config_var("Py_GIL_DISABLED"))
+BLOCK_SLACK = 300 if FREE_THREADED else 50
+TRACED_SLACK = (64 if FREE_THREADED else 4) * 1024  # bytes
 REFERENCE_SLACK = 10
 
 HERE = Path(__file__).resolve().parent
@@ -407,7 +412,9 @@ def raises_a_shared_exception():
     [
         (case("harness-object-leak", keeps_a_new_object, 1), "allocated blocks grew"),
         (case("harness-traced-object-leak", keeps_a_new_object, 1), "traced memory grew"),
-        (case("harness-reference-leak", keeps_a_reference, 10**30), "references to int"),
+        # An int made at run time: a free-threaded build makes the constants of code immortal, and
+        # an immortal object's count never moves.
+        (case("harness-reference-leak", keeps_a_reference, int("1" + "0" * 30)), "references to int"),
         (case("harness-exception-leak", keeps_each_exception, raises=ValueError, notes=["note"]), "allocated blocks grew"),
         (case("harness-notes-pile-up", raises_a_shared_exception, raises=ValueError, notes=["note"]), "notes after"),
     ],

@@ -1,14 +1,21 @@
 """The generators under load: many threads at once, forked worker processes, and threads that
 come and go while others keep generating. Every value must be distinct and each thread's
-version-7 values must keep increasing."""
+version-7 values must keep increasing. On a free-threaded build the threads run truly in
+parallel (the suite runs there with the GIL off), so these tests are also its race tests."""
 import collections
+import json
 import multiprocessing
 import os
 import sys
 import threading
+import uuid as std_uuid
 
 import pytest
+import shims
 
+import vantor
+import vantor.bulk
+import vantor.std
 from vantor import UUID, _uuid4_int, _uuid7_int, uuid1, uuid4, uuid6, uuid7, uuid8
 
 THREADS = 8
@@ -194,3 +201,177 @@ def test_threads_that_come_and_go_while_others_generate(fine_switching):
         assert_increasing(v7, f"uuid7 in long thread {slot}")
         everything += [u.int for u in v7] + others
     assert_distinct(everything, "all threads")
+
+
+# ---- every generator from many threads at once ----------------------------------------------------
+
+TABLE_THREADS = 4
+TABLE_CALLS = 5_000
+
+
+def ints_of(result):
+    """The 128-bit values of one call's result: a UUID, a standard UUID, an int, or a bulk batch."""
+    if isinstance(result, int):
+        return [result]
+    if isinstance(result, (UUID, std_uuid.UUID)):
+        return [result.int]
+    if isinstance(result, bytes):
+        return [int.from_bytes(result[i:i + 16], "big") for i in range(0, len(result), 16)]
+    return [u.int for u in result]
+
+
+# (id, one call, its version, whether a thread's values must increase, calls per thread)
+GENERATORS = [
+    ("uuid1", lambda: uuid1(), 1, False, TABLE_CALLS),
+    ("uuid4", lambda: uuid4(), 4, False, TABLE_CALLS),
+    ("_uuid4_int", lambda: _uuid4_int(), 4, False, TABLE_CALLS),
+    ("uuid6", lambda: uuid6(), 6, False, TABLE_CALLS),
+    ("uuid7", lambda: uuid7(), 7, True, TABLE_CALLS),
+    ("_uuid7_int", lambda: _uuid7_int(), 7, True, TABLE_CALLS),
+    ("uuid8", lambda: uuid8(), 8, False, TABLE_CALLS),
+    ("std.uuid4", lambda: vantor.std.uuid4(), 4, False, TABLE_CALLS),
+    ("std.uuid7", lambda: vantor.std.uuid7(), 7, True, TABLE_CALLS),
+    ("bulk.uuid4", lambda: vantor.bulk.uuid4(100), 4, False, 200),
+    ("bulk.uuid7", lambda: vantor.bulk.uuid7(100), 7, True, 200),
+    ("bulk.uuid7-uuid", lambda: vantor.bulk.uuid7(50, format="uuid"), 7, True, 200),
+    # single and bulk calls of one thread share its place in the version-7 order
+    ("uuid7-and-bulk.uuid7", lambda: [uuid7(), *vantor.bulk.uuid7(3, format="uuid"), vantor.std.uuid7()], 7, True, 1_000),
+]
+
+
+@pytest.mark.parametrize(("generate", "version", "ordered", "calls"), [row[1:] for row in GENERATORS],
+                         ids=[row[0] for row in GENERATORS])
+def test_every_generator_from_many_threads(fine_switching, generate, version, ordered, calls):
+    start = threading.Barrier(TABLE_THREADS)
+    drawn = [None] * TABLE_THREADS
+
+    def worker(slot):
+        start.wait()
+        drawn[slot] = [value for _ in range(calls) for value in ints_of(generate())]
+
+    run_threads([lambda slot=slot: worker(slot) for slot in range(TABLE_THREADS)])
+    for slot, values in enumerate(drawn):
+        assert {UUID(int=value).version for value in values} == {version}
+        if ordered:
+            assert values == sorted(values) and len(set(values)) == len(values), f"thread {slot} out of order"
+    assert_distinct((value for values in drawn for value in values), "all threads")
+
+
+# ---- text, name-based and class calls on shared objects -------------------------------------------
+
+def test_parsing_formatting_and_hashing_shared_objects_from_many_threads(fine_switching):
+    # The same objects read by every thread at once: the results are the standard library's.
+    texts = [str(std_uuid.uuid4()) for _ in range(64)]
+    expected = [std_uuid.UUID(text) for text in texts]
+    names = [f"name-{i}" for i in range(64)]
+    start = threading.Barrier(TABLE_THREADS)
+
+    def worker():
+        start.wait()
+        for _ in range(50):
+            for text, std in zip(texts, expected):
+                u = UUID(text)
+                assert (str(u), u.int, u.bytes, hash(u)) == (str(std), std.int, std.bytes, hash(std))
+                assert UUID(int=std.int) == u and UUID(int=u.int, version=4).hex == std.hex
+            assert [vantor.uuid5(vantor.NAMESPACE_DNS, name).int for name in names] == [
+                std_uuid.uuid5(std_uuid.NAMESPACE_DNS, name).int for name in names]
+            assert vantor.bulk.uuid3(vantor.NAMESPACE_URL, names) == b"".join(
+                std_uuid.uuid3(std_uuid.NAMESPACE_URL, name).bytes for name in names)
+
+    run_threads([worker] * TABLE_THREADS)
+
+
+# A name shared by the hashing threads, changed in place by another thread all the while: every
+# hash is of some state of the name, and nothing crashes or reads freed memory.
+SHARED_NAMES = [
+    pytest.param("bytearray", id="uuid5-of-a-resized-bytearray"),
+    pytest.param("list", id="bulk.uuid5-of-a-resized-list"),
+]
+
+
+@pytest.mark.parametrize("kind", SHARED_NAMES)
+def test_hashing_a_name_another_thread_resizes(fine_switching, kind):
+    stop = threading.Event()
+    shared = bytearray(b"x" * 64) if kind == "bytearray" else [f"n{i}" for i in range(64)]
+
+    def resize():
+        grow = True
+        while not stop.is_set():
+            if kind == "bytearray":
+                shared[:] = b"y" * (4096 if grow else 1)
+            else:
+                shared[:] = [f"m{i}" * 50 for i in range(512 if grow else 1)]
+            grow = not grow
+
+    def hash_it():
+        for _ in range(2_000):
+            if kind == "bytearray":
+                assert vantor.uuid5(vantor.NAMESPACE_DNS, shared).version == 5
+            else:
+                # A list that changes size under the batch is refused, like a dict changed while
+                # iterated.
+                try:
+                    batch = vantor.bulk.uuid5(vantor.NAMESPACE_DNS, shared)
+                except RuntimeError as error:
+                    assert str(error) == "names changed size while their UUIDs were made"
+                else:
+                    assert len(batch) % 16 == 0
+
+    resizer = threading.Thread(target=resize)
+    resizer.start()
+    try:
+        run_threads([hash_it] * 2)
+    finally:
+        stop.set()
+        resizer.join()
+
+
+# ---- concurrent first use, in a fresh process ---------------------------------------------------
+
+# Every object made on first use (the UUID class, PanicException, the interned names of the
+# argument parser and the class, the int layout, the standard class's layout), first used by
+# several threads at the same moment. With a clock before 1970 each time-based call fails with
+# PanicException: every thread must see the very same class.
+FIRST_USE_CHILD = r"""
+import ctypes, json, os, sys, threading
+clock = ctypes.CDLL(None).clock_shim_set
+clock.argtypes = [ctypes.c_char_p]
+import vantor, vantor.bulk, vantor.std
+THREADS = 8
+start = threading.Barrier(THREADS)
+seen = [None] * THREADS
+
+def worker(slot):
+    start.wait()
+    values = [vantor.UUID(hex="12345678123456781234567812345678", version=4).int,
+              vantor.UUID(int=2**127 + slot).int, vantor.uuid4().is_safe.name,
+              vantor.uuid5(namespace=vantor.NAMESPACE_DNS, name="a").int,
+              vantor.uuid8(a=1, b=2, c=3).int, vantor.std.uuid4().version]
+    try:
+        vantor.uuid7()
+    except BaseException as error:
+        panic = error
+    seen[slot] = (type(panic), values)
+
+saved = os.dup(2)
+os.dup2(os.open(os.devnull, os.O_WRONLY), 2)  # the expected failure reports
+clock(b"-1500000000")
+threads = [threading.Thread(target=worker, args=(slot,)) for slot in range(THREADS)]
+for thread in threads: thread.start()
+for thread in threads: thread.join()
+clock(None)
+os.dup2(saved, 2)
+types = {id(kind) for kind, _ in seen}
+print(json.dumps({"panic_classes": len(types), "panic_name": seen[0][0].__name__,
+                  "values_agree": all(values[:1] + values[2:] == seen[0][1][:1] + seen[0][1][2:] for _, values in seen),
+                  "ints": sorted(values[1] - 2**127 for _, values in seen)}))
+"""
+
+
+def test_first_use_of_every_shared_object_from_many_threads_at_once():
+    for _ in range(3):  # each run is a fresh process: three chances for the threads to collide
+        result = shims.run_child(FIRST_USE_CHILD, shims=["clock_shim"])
+        assert result.returncode == 0, result.stderr[-2000:]
+        value = json.loads(result.stdout.splitlines()[-1])
+        assert value == {"panic_classes": 1, "panic_name": "PanicException", "values_agree": True,
+                         "ints": list(range(8))}
