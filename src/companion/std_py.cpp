@@ -214,6 +214,26 @@ Result<std::optional<StdLayout>> read_std_layout() {
                                             *is_safe_offset, unknown.release()});
 }
 
+namespace {
+
+// The value as an int, or the interpreter's MemoryError: a bulk "std" result fails like any
+// other allocation when memory runs out (new_int_u128 treats that as an internal failure).
+Result<Ref> int_of(const UuidValue& value) {
+  unsigned char little[16];
+  for (int i = 0; i < 16; ++i) little[i] = value.bytes[15 - i];
+#if PY_VERSION_HEX >= 0x030D0000
+  Ref number(PyLong_FromUnsignedNativeBytes(little, sizeof little,
+                                            Py_ASNATIVEBYTES_LITTLE_ENDIAN | Py_ASNATIVEBYTES_UNSIGNED_BUFFER));
+#else
+  Ref number(_PyLong_FromByteArray(little, sizeof little, /*little_endian=*/1, /*is_signed=*/0));
+#endif
+  if (!number) [[unlikely]]
+    return fail_fetched();
+  return number;
+}
+
+}  // namespace
+
 const StdLayout* std_layout() noexcept { return g_have_layout ? &g_layout : nullptr; }
 
 void set_std_layout(const StdLayout& layout) noexcept {
@@ -228,7 +248,7 @@ void set_std_layout(const StdLayout& layout) noexcept {
 }
 
 Result<Ref> new_std_uuid(const UuidValue& value, PyObject* is_safe) {
-  Ref number = new_int_u128(value.to_u128());
+  VANTOR_TRY(number, int_of(value));
   if (!g_have_layout) [[unlikely]] {
     VANTOR_TRY(type, std_class());
     Ref kwargs(PyDict_New());
