@@ -304,9 +304,10 @@ std::optional<UuidValue> text_name_value(const UuidValue& namespace_value, PyObj
 
 // Whether a buffer holds bytes: items of one byte that are numbers or characters ('B', 'b', 'c',
 // 's'), as bytes, bytearray, memoryview and array('B') do. Wider items (array('H'), a float or int
-// array) would be hashed in the machine's byte order; bools are flags, not bytes.
+// array) would be hashed in the machine's byte order; bools are flags, not bytes; a scalar (a
+// numpy.uint8, of no dimension) is a number.
 bool holds_bytes(const Py_buffer& view) noexcept {
-  if (view.itemsize != 1) return false;
+  if (view.itemsize != 1 || view.ndim == 0) return false;
   const char* format = view.format;
   if (format == nullptr) return true;
   if (*format == '@' || *format == '=' || *format == '<' || *format == '>' || *format == '!') ++format;
@@ -365,11 +366,21 @@ class SequenceNames {
     if (PyBytes_Check(item))
       return name_based_value<Hash, Version>(namespace_, reinterpret_cast<const uint8_t*>(PyBytes_AS_STRING(item)),
                                              static_cast<size_t>(PyBytes_GET_SIZE(item)));
-    if (!PyObject_CheckBuffer(item)) return fail(not_a_name(item));
+    // As for a single name, a bytes-like name is a sequence of bytes: a numpy scalar lends its
+    // raw bytes too (a datetime64 even as 'B'), but it is a number.
+    if (!PyObject_CheckBuffer(item) || !PySequence_Check(item)) return fail(not_a_name(item));
     // Held while it is hashed: a bytearray cannot be resized under the hash.
     BufferView buffer;
-    if (Status acquired = buffer.acquire(item, PyBUF_ND | PyBUF_FORMAT); !acquired)
-      return fail(with_parameter_note(std::move(acquired.error()), item_name().c_str()));
+    if (Status acquired = buffer.acquire(item, PyBUF_ND | PyBUF_FORMAT); !acquired) {
+      // An object whose bytes cannot be had (a numpy datetime64 array) is not a name either; an
+      // interrupt or MemoryError is not that answer and propagates.
+      if (!acquired.error().ordinary())
+        return fail(with_parameter_note(std::move(acquired.error()), item_name().c_str()));
+      Ref cause = std::move(acquired.error()).into_exception();
+      Ref error = not_a_name(item).into_exception();
+      PyException_SetCause(error.get(), cause.release());
+      return fail(PendingError::from_exception(std::move(error)));
+    }
     const Py_buffer& view = buffer.get();
     if (!holds_bytes(view)) [[unlikely]]
       return fail(PyExc_TypeError, item_name() + " must be str or a bytes-like object of single bytes, not " +
