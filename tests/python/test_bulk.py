@@ -412,22 +412,25 @@ import pyarrow as pa
 import vantor
 from vantor import bulk
 
-n = 200_000
+n = 500_000
 offsets = array.array("i", range(n + 1))  # names of one byte each
 names = pa.Array.from_buffers(pa.binary(), n, [None, pa.py_buffer(offsets), pa.py_buffer(b"x" * n)])
 done = False
 
 def meddle():
-    # Offsets far past the data, put back at once, while the names are hashed without the GIL.
+    # Offsets far past the data for a moment, then right again, while the names are hashed
+    # without the GIL: most calls find them right when they start.
     while not done:
-        for k in (1, n // 2, n - 1, n):
+        for k in (n // 4, n // 2, n - 1, n):
+            time.sleep(0.003)
             offsets[k] = 2**31 - 1
+            time.sleep(0.001)
             offsets[k] = k
 
 thread = threading.Thread(target=meddle)
 thread.start()
 outcomes = set()
-deadline = time.monotonic() + 1.0
+deadline = time.monotonic() + 1.5
 while time.monotonic() < deadline:
     try:
         result = bulk.uuid5(vantor.NAMESPACE_DNS, names)
