@@ -20,6 +20,9 @@ constinit std::atomic<int> g_hook_state{0};
 constinit std::atomic<unsigned long> g_main_thread{0};
 #endif
 
+// How often the thread that receives signals looks for them during released work.
+constexpr std::chrono::milliseconds kSignalCheckInterval{20};
+
 // Called with the GIL held.
 bool receives_signals() noexcept {
 #if PY_VERSION_HEX >= 0x030D0000
@@ -121,6 +124,7 @@ void GilReleased::release() noexcept {
     return;
   }
   handles_signals_ = receives_signals();
+  if (handles_signals_) next_check_ = std::chrono::steady_clock::now() + kSignalCheckInterval;
   state_ = PyEval_SaveThread();
 }
 
@@ -136,8 +140,9 @@ void GilReleased::retake() noexcept {
 
 Status GilReleased::checkpoint() {
   if (state_ != nullptr) {
-    if (!handles_signals_ && !g_closing.load(std::memory_order_relaxed)) [[likely]]
-      return {};
+    if (!g_closing.load(std::memory_order_relaxed)) [[likely]] {
+      if (!handles_signals_ || std::chrono::steady_clock::now() < next_check_) return {};
+    }
     retake();
   }
   if (PyErr_CheckSignals() < 0) return fail_fetched();

@@ -15,10 +15,14 @@
 // - Should the interpreter finalize anyway (the callback was removed, or never ran), a thread
 //   that finds it finalizing before taking the GIL back parks for good, as 3.14 does by itself.
 //
-// Long work runs in pieces; between two pieces a thread that can receive signals (the main one)
-// takes the GIL back and runs the pending handlers, so Ctrl-C is seen within one piece.
+// Long work runs in pieces. Between two pieces the thread that receives signals (the main one)
+// takes the GIL back, every 20 ms at most, and runs the pending handlers: Ctrl-C is seen within
+// a few tens of milliseconds, while another thread running Python code (which holds the GIL
+// until its switch interval ends) costs the work a wait only that often. Other threads only look
+// at "closing" there.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 
 #include "module/boundary.hpp"
@@ -49,6 +53,7 @@ class GilReleased {
 
   PyThreadState* state_ = nullptr;  // while released
   bool handles_signals_ = false;
+  std::chrono::steady_clock::time_point next_check_{};
 };
 
 // Between two pieces of work done with the GIL held (objects being built): runs pending signal
