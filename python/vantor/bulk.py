@@ -14,6 +14,10 @@ of `uuid.UUID`), "str" (list of hyphenated str) and "arrow" (needs `pip install 
 Version-7 values from one process are strictly increasing, within a batch and against every
 other version-7 value made by `vantor.uuid7`, `vantor.std.uuid7` or this module, from any
 thread. Large batches release the GIL while they are filled.
+
+Long calls check for signals as they go: Ctrl-C raises KeyboardInterrupt within a few
+milliseconds, and the partial result is dropped (a buffer given to `fill_uuid4`/`fill_uuid7`
+keeps what was written into it before the interrupt).
 """
 from __future__ import annotations
 
@@ -93,7 +97,10 @@ def uuid7(n: SupportsIndex, format: _Format = "bytes") -> Any:
 def fill_uuid4(buffer: Buffer) -> int:
     """Fills a writable C-contiguous buffer (size a multiple of 16) with version-4 UUIDs.
 
-    Returns how many were written. Nothing is written when the buffer is not suitable.
+    Returns how many were written. The buffer's items must be plain data (bytes, integers,
+    floats); object references, pointers, bools and text raise TypeError. Nothing is written
+    when the buffer is not suitable. An interrupt (KeyboardInterrupt, or any exception from a
+    signal handler) during a large fill leaves the buffer partly filled.
     """
     return int(_native.bulk_fill_uuid4(buffer))
 
@@ -101,7 +108,8 @@ def fill_uuid4(buffer: Buffer) -> int:
 def fill_uuid7(buffer: Buffer) -> int:
     """Fills a writable C-contiguous buffer (size a multiple of 16) with version-7 UUIDs.
 
-    Returns how many were written. Nothing is written when the buffer is not suitable.
+    Returns how many were written. As for `fill_uuid4`, an interrupt during a large fill leaves
+    the buffer partly filled.
     """
     return int(_native.bulk_fill_uuid7(buffer))
 
@@ -161,7 +169,9 @@ def uuid5(namespace: _Namespace, names: _Names, format: _Format = "bytes") -> An
     """The version 5 (SHA-1) UUID of each name in `namespace`, in the given format.
 
     `names` holds str (hashed as UTF-8) or bytes-like items, or is a pyarrow string or binary
-    array; any other item raises TypeError naming its index.
+    array; any other item raises TypeError naming its index. As for a single name, a bytes-like
+    item is a sequence of single bytes (bytes, bytearray, memoryview or array of format 'B',
+    'b' or 'c'); a numeric array or scalar is not a name.
     """
     return _name_based(_native.bulk_uuid5, _native.bulk_uuid5_offsets, namespace, names, format)
 

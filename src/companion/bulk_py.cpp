@@ -1,10 +1,12 @@
 // vantor.bulk in native code: many UUIDs per call, as one buffer of 16-byte values or as a list of
 // objects. Every result is made in three steps: its container is allocated, the source of values
 // starts (a version-7 batch takes its timestamps and counters from the shared state here), and
-// the values are filled in chunks. Fills that touch no Python object run without the GIL.
-#include <unistd.h>
-
+// the values are filled in chunks. Fills that touch no Python object run without the GIL, in pieces
+// with a check for signals between them (module/gil.hpp), so Ctrl-C ends a long call early and its
+// partial result is dropped.
 #include <algorithm>
+#include <cstring>
+#include <optional>
 #include <string>
 
 #include "companion/companion.hpp"
@@ -12,6 +14,7 @@
 #include "hash/sha1.hpp"
 #include "module/binding.hpp"
 #include "module/functions.hpp"
+#include "module/gil.hpp"
 #include "module/uuid_type.hpp"
 #include "platform/platform.hpp"
 #include "random/thread_rng.hpp"
@@ -28,17 +31,11 @@ constexpr size_t kUuidBytes = 16;
 constexpr size_t kChunk = 256;
 // Below this many values the GIL is kept: releasing it costs more than other threads would gain.
 constexpr size_t kReleaseGilFrom = 4096;
-
-class GilReleased {
- public:
-  GilReleased() noexcept : state_(PyEval_SaveThread()) {}
-  ~GilReleased() { PyEval_RestoreThread(state_); }  // also while a Panic unwinds
-  GilReleased(const GilReleased&) = delete;
-  GilReleased& operator=(const GilReleased&) = delete;
-
- private:
-  PyThreadState* state_;
-};
+// Values generated between two checks for signals: 4 MiB, a millisecond or two of work.
+constexpr size_t kGeneratedPiece = size_t{1} << 18;
+// Names hashed between two checks for signals, and objects built between two.
+constexpr size_t kNamePiece = 4096;
+constexpr size_t kObjectPiece = 16384;
 
 [[gnu::cold]] std::string type_name_of(PyObject* object) {
   return text_or(Ref(PyType_GetName(Py_TYPE(object))), "?");
@@ -121,7 +118,42 @@ class BufferView {
   Py_buffer view_;
 };
 
-// The buffer fill_uuid4/fill_uuid7 write to: writable, C-contiguous, a whole number of UUIDs.
+// Whether every bit pattern of the items a buffer format describes is a value of them: bytes,
+// integers, floats and complex numbers, and structures of those. Object references ('O'),
+// pointers, bools and text are not, and random bytes written over them break their readers
+// (an object array crashes the interpreter).
+bool plain_data_format(const char* format) {
+  if (format == nullptr) return true;  // unsigned bytes
+  int depth = 0;
+  for (const char* c = format; *c != '\0'; ++c) {
+    switch (*c) {
+      case '@': case '=': case '<': case '>': case '!': case '^':
+      case '0': case '1': case '2': case '3': case '4': case '5': case '6': case '7': case '8': case '9':
+      case 'x': case 'c': case 'b': case 'B': case 'h': case 'H': case 'i': case 'I': case 'l': case 'L':
+      case 'q': case 'Q': case 'n': case 'N': case 'e': case 'f': case 'd': case 'g': case 's': case 'p':
+      case 'Z': case ' ': case '(': case ')': case ',':
+        break;
+      case 'T':
+        if (c[1] != '{') return false;
+        ++c;
+        ++depth;
+        break;
+      case '}':
+        if (--depth < 0) return false;
+        break;
+      case ':':  // a field name, up to the next ':'
+        while (*++c != ':')
+          if (*c == '\0') return false;
+        break;
+      default:
+        return false;
+    }
+  }
+  return depth == 0;
+}
+
+// The buffer fill_uuid4/fill_uuid7 write to: writable, C-contiguous, plain data, a whole number
+// of UUIDs.
 Status acquire_output(PyObject* object, BufferView& buffer, const char* function) {
   if (!PyObject_CheckBuffer(object))
     return fail(PyExc_TypeError, std::string(function) + "() needs a writable buffer (bytearray, memoryview, "
@@ -129,6 +161,10 @@ Status acquire_output(PyObject* object, BufferView& buffer, const char* function
   VANTOR_CHECK(buffer.acquire(object, PyBUF_FULL_RO));
   Py_buffer& view = buffer.get();
   if (view.readonly) return fail(PyExc_BufferError, std::string(function) + "() needs a writable buffer, and this one is read-only");
+  if (!plain_data_format(view.format))
+    return fail(PyExc_TypeError, std::string(function) + "() writes raw bytes and needs a buffer of plain data (bytes, "
+                                                         "integers or floats), not one whose items have format '" +
+                                     view.format + "'");
   if (!PyBuffer_IsContiguous(&view, 'C'))
     return fail(PyExc_BufferError, std::string(function) + "() needs a C-contiguous buffer");
   if (view.len % static_cast<Py_ssize_t>(kUuidBytes) != 0)
@@ -139,7 +175,8 @@ Status acquire_output(PyObject* object, BufferView& buffer, const char* function
 
 // ---- sources of values -------------------------------------------------------------------------
 // Each has start(n), called once the result's memory exists, and fill(out, count), which writes
-// the next `count` values. kNeedsGil says whether fill reads Python objects.
+// the next `count` values. kNeedsGil says whether fill reads Python objects, kPiece how many
+// values are made between two checks for signals.
 
 void set_version_bits(uint8_t* out, size_t count, uint8_t version) noexcept {
   for (size_t i = 0; i < count; ++i, out += kUuidBytes) {
@@ -150,6 +187,7 @@ void set_version_bits(uint8_t* out, size_t count, uint8_t version) noexcept {
 
 struct RandomSource {
   static constexpr bool kNeedsGil = false;
+  static constexpr size_t kPiece = kGeneratedPiece;
   Status start(size_t) { return {}; }
   Status fill(uint8_t* out, size_t count) {
     thread_rng().fill_bytes(out, count * kUuidBytes);
@@ -161,6 +199,7 @@ struct RandomSource {
 class TimeSource {
  public:
   static constexpr bool kNeedsGil = false;
+  static constexpr size_t kPiece = kGeneratedPiece;
 
   // Takes the batch's timestamps and counters in one step of the shared state.
   Status start(size_t n) {
@@ -206,92 +245,202 @@ UuidValue name_based_value(const UuidValue& namespace_value, const uint8_t* name
   return apply_version(UuidValue::from_bytes(digest.data()), Version);
 }
 
+// The UTF-8 encoding of code points, written into `out` (4 bytes per code point at most); the
+// number of bytes written, or nullopt at a surrogate, which UTF-8 cannot encode.
+template <class Unit>
+std::optional<size_t> encode_utf8(const Unit* text, size_t count, uint8_t* out) noexcept {
+  uint8_t* start = out;
+  for (size_t i = 0; i < count; ++i) {
+    const uint32_t c = text[i];
+    if (c < 0x80) {
+      *out++ = static_cast<uint8_t>(c);
+    } else if (c < 0x800) {
+      *out++ = static_cast<uint8_t>(0xC0 | (c >> 6));
+      *out++ = static_cast<uint8_t>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      if (c >= 0xD800 && c <= 0xDFFF) return std::nullopt;
+      *out++ = static_cast<uint8_t>(0xE0 | (c >> 12));
+      *out++ = static_cast<uint8_t>(0x80 | ((c >> 6) & 0x3F));
+      *out++ = static_cast<uint8_t>(0x80 | (c & 0x3F));
+    } else {
+      *out++ = static_cast<uint8_t>(0xF0 | (c >> 18));
+      *out++ = static_cast<uint8_t>(0x80 | ((c >> 12) & 0x3F));
+      *out++ = static_cast<uint8_t>(0x80 | ((c >> 6) & 0x3F));
+      *out++ = static_cast<uint8_t>(0x80 | (c & 0x3F));
+    }
+  }
+  return static_cast<size_t>(out - start);
+}
+
+// The name-based value of a non-ASCII str, hashed as UTF-8 through a small buffer: the text is
+// never encoded whole, and the str keeps no UTF-8 copy afterwards (as the interpreter's own
+// encoding would leave on it). nullopt at a surrogate.
+template <class Hash, uint8_t Version>
+std::optional<UuidValue> text_name_value(const UuidValue& namespace_value, PyObject* text) noexcept {
+  Hash hash;
+  hash.update(namespace_value.bytes.data(), kUuidBytes);
+  constexpr size_t kCodePoints = 1024;
+  uint8_t encoded[4 * kCodePoints];
+  const size_t length = static_cast<size_t>(PyUnicode_GET_LENGTH(text));
+  const void* data = PyUnicode_DATA(text);
+  const int kind = PyUnicode_KIND(text);
+  for (size_t done = 0; done < length; done += kCodePoints) {
+    const size_t k = std::min(kCodePoints, length - done);
+    std::optional<size_t> bytes =
+        kind == PyUnicode_1BYTE_KIND   ? encode_utf8(static_cast<const Py_UCS1*>(data) + done, k, encoded)
+        : kind == PyUnicode_2BYTE_KIND ? encode_utf8(static_cast<const Py_UCS2*>(data) + done, k, encoded)
+                                       : encode_utf8(static_cast<const Py_UCS4*>(data) + done, k, encoded);
+    if (!bytes) return std::nullopt;
+    hash.update(encoded, *bytes);
+  }
+  auto digest = hash.finish();
+  return apply_version(UuidValue::from_bytes(digest.data()), Version);
+}
+
+// Whether a buffer holds bytes: items of one byte that are numbers or characters ('B', 'b', 'c',
+// 's'), as bytes, bytearray, memoryview and array('B') do. Wider items (array('H'), a float or int
+// array) would be hashed in the machine's byte order; bools are flags, not bytes; a scalar (a
+// numpy.uint8, of no dimension) is a number.
+bool holds_bytes(const Py_buffer& view) noexcept {
+  if (view.itemsize != 1 || view.ndim == 0) return false;
+  const char* format = view.format;
+  if (format == nullptr) return true;
+  if (*format == '@' || *format == '=' || *format == '<' || *format == '>' || *format == '!') ++format;
+  return (format[0] == 'B' || format[0] == 'b' || format[0] == 'c' || format[0] == 's') && format[1] == '\0';
+}
+
 // Names from a Python sequence: str (as UTF-8) or bytes-like items.
 template <class Hash, uint8_t Version>
 class SequenceNames {
  public:
   static constexpr bool kNeedsGil = true;
+  static constexpr size_t kPiece = kNamePiece;
   SequenceNames(UuidValue namespace_value, PyObject* fast) noexcept : namespace_(namespace_value), fast_(fast) {}
   Status start(size_t) { return {}; }
 
   Status fill(uint8_t* out, size_t count) {
     for (size_t i = 0; i < count; ++i, ++next_, out += kUuidBytes) {
-      // A list is read in place, and reading a bytes-like item can run Python code (its
-      // __buffer__) that changes the list: look the item up afresh each time and hold it.
-      if (static_cast<Py_ssize_t>(next_) >= PySequence_Fast_GET_SIZE(fast_))
-        return fail(PyExc_RuntimeError, "names changed size while their UUIDs were made");
-      Ref held = Ref::borrow(PySequence_Fast_ITEMS(fast_)[next_]);
-      PyObject* item = held.get();
-      UuidValue value;
-      if (PyUnicode_Check(item)) [[likely]] {
-        Py_ssize_t length = 0;
-        const char* utf8 = utf8_of(item, &length);
-        if (utf8 == nullptr) return fail(with_parameter_note(fetch_error(), item_name().c_str()));
-        value = name_based_value<Hash, Version>(namespace_, reinterpret_cast<const uint8_t*>(utf8), static_cast<size_t>(length));
-      } else if (PyBytes_Check(item)) {
-        value = name_based_value<Hash, Version>(namespace_, reinterpret_cast<const uint8_t*>(PyBytes_AS_STRING(item)),
-                                                static_cast<size_t>(PyBytes_GET_SIZE(item)));
-      } else if (PyObject_CheckBuffer(item)) {
-        BufferView buffer;
-        if (Status acquired = buffer.acquire(item, PyBUF_SIMPLE); !acquired)
-          return fail(with_parameter_note(std::move(acquired.error()), item_name().c_str()));
-        value = name_based_value<Hash, Version>(namespace_, static_cast<const uint8_t*>(buffer.get().buf),
-                                                static_cast<size_t>(buffer.get().len));
-      } else {
-        return fail(PyExc_TypeError, item_name() + " must be str or a bytes-like object, not " + type_name_of(item));
-      }
+      VANTOR_TRY(held, item());
+      VANTOR_TRY(value, value_of(held.get()));
       std::memcpy(out, value.bytes.data(), kUuidBytes);
     }
     return {};
   }
 
  private:
+  // A strong reference to the next item. Reading a bytes-like item can run Python code (its
+  // __buffer__), and another thread may change a list meanwhile: the list is read afresh each
+  // time, and the item is held while it is used.
+  Result<Ref> item() {
+    const auto index = static_cast<Py_ssize_t>(next_);
+#if PY_VERSION_HEX >= 0x030D0000
+    if (PyList_Check(fast_)) {
+      Ref item(PyList_GetItemRef(fast_, index));
+      if (item) return item;
+      if (PyErr_ExceptionMatches(PyExc_IndexError)) PyErr_Clear();
+      else return fail_fetched();
+      return fail(PyExc_RuntimeError, "names changed size while their UUIDs were made");
+    }
+#endif
+    if (index >= PySequence_Fast_GET_SIZE(fast_))
+      return fail(PyExc_RuntimeError, "names changed size while their UUIDs were made");
+    return Ref::borrow(PySequence_Fast_ITEMS(fast_)[index]);
+  }
+
+  Result<UuidValue> value_of(PyObject* item) {
+    if (PyUnicode_Check(item)) [[likely]] {
+      if (PyUnicode_IS_ASCII(item))
+        return name_based_value<Hash, Version>(namespace_, static_cast<const uint8_t*>(PyUnicode_DATA(item)),
+                                               static_cast<size_t>(PyUnicode_GET_LENGTH(item)));
+      if (std::optional<UuidValue> value = text_name_value<Hash, Version>(namespace_, item)) return *value;
+      // A lone surrogate: the interpreter's own encoder reports it.
+      Ref encoded(PyUnicode_AsUTF8String(item));
+      if (!encoded) return fail(with_parameter_note(fetch_error(), item_name().c_str()));
+      internal_failure("a str that UTF-8 cannot encode was encoded");
+    }
+    if (PyBytes_Check(item))
+      return name_based_value<Hash, Version>(namespace_, reinterpret_cast<const uint8_t*>(PyBytes_AS_STRING(item)),
+                                             static_cast<size_t>(PyBytes_GET_SIZE(item)));
+    // As for a single name, a bytes-like name is a sequence of bytes: a numpy scalar lends its
+    // raw bytes too (a datetime64 even as 'B'), but it is a number.
+    if (!PyObject_CheckBuffer(item) || !PySequence_Check(item)) return fail(not_a_name(item));
+    // Held while it is hashed: a bytearray cannot be resized under the hash.
+    BufferView buffer;
+    if (Status acquired = buffer.acquire(item, PyBUF_ND | PyBUF_FORMAT); !acquired) {
+      // An object whose bytes cannot be had (a numpy datetime64 array) is not a name either; an
+      // interrupt or MemoryError is not that answer and propagates.
+      if (!acquired.error().ordinary())
+        return fail(with_parameter_note(std::move(acquired.error()), item_name().c_str()));
+      Ref cause = std::move(acquired.error()).into_exception();
+      Ref error = not_a_name(item).into_exception();
+      PyException_SetCause(error.get(), cause.release());
+      return fail(PendingError::from_exception(std::move(error)));
+    }
+    const Py_buffer& view = buffer.get();
+    if (!holds_bytes(view)) [[unlikely]]
+      return fail(PyExc_TypeError, item_name() + " must be str or a bytes-like object of single bytes, not " +
+                                       type_name_of(item) + " of format '" + (view.format ? view.format : "B") + "'");
+    return name_based_value<Hash, Version>(namespace_, static_cast<const uint8_t*>(view.buf),
+                                           static_cast<size_t>(view.len));
+  }
+
+  [[gnu::cold]] PendingError not_a_name(PyObject* item) const {
+    return PendingError(PyExc_TypeError, item_name() + " must be str or a bytes-like object, not " + type_name_of(item));
+  }
   [[gnu::cold]] std::string item_name() const { return "names[" + std::to_string(next_) + "]"; }
   UuidValue namespace_;
   PyObject* fast_;  // borrowed list or tuple
   size_t next_ = 0;
 };
 
-// Names as Arrow lays out a string or binary column: n + 1 offsets into one data buffer.
+// Names as Arrow lays out a string or binary column: n + 1 offsets into one data buffer. Another
+// thread may write to the offsets while the names are hashed without the GIL: each offset is read
+// once, and checked where it is used, so no value it takes can make a read leave the data.
 template <class Hash, uint8_t Version, class Offset>
 class OffsetNames {
  public:
   static constexpr bool kNeedsGil = false;
-  OffsetNames(UuidValue namespace_value, const Offset* offsets, const uint8_t* data) noexcept
-      : namespace_(namespace_value), offsets_(offsets), data_(data) {}
-  Status start(size_t) { return {}; }
+  static constexpr size_t kPiece = kNamePiece;
+  OffsetNames(UuidValue namespace_value, const Offset* offsets, const uint8_t* data, size_t data_length) noexcept
+      : namespace_(namespace_value), offsets_(offsets), data_(data), data_length_(data_length) {}
+  Status start(size_t) {
+    begin_ = load(0);
+    if (begin_ < 0 || static_cast<uint64_t>(begin_) > data_length_) return fail(bad_offsets());
+    return {};
+  }
   Status fill(uint8_t* out, size_t count) {
     for (size_t i = 0; i < count; ++i, ++next_, out += kUuidBytes) {
-      const auto begin = static_cast<size_t>(offsets_[next_]);
-      const auto end = static_cast<size_t>(offsets_[next_ + 1]);
-      UuidValue value = name_based_value<Hash, Version>(namespace_, data_ + begin, end - begin);
+      const Offset end = load(next_ + 1);
+      if (end < begin_ || static_cast<uint64_t>(end) > data_length_) [[unlikely]]
+        return fail(bad_offsets());
+      UuidValue value = name_based_value<Hash, Version>(namespace_, data_ + begin_, static_cast<size_t>(end - begin_));
       std::memcpy(out, value.bytes.data(), kUuidBytes);
+      begin_ = end;
     }
     return {};
   }
 
  private:
+  Offset load(size_t index) const noexcept { return __atomic_load_n(offsets_ + index, __ATOMIC_RELAXED); }
+  [[gnu::cold]] PendingError bad_offsets() const {
+    return PendingError(PyExc_ValueError,
+                        "offsets out of order or outside the data, at index " + std::to_string(next_));
+  }
   UuidValue namespace_;
   const Offset* offsets_;
   const uint8_t* data_;
+  size_t data_length_;
+  Offset begin_ = 0;  // where the next name starts, checked
   size_t next_ = 0;
 };
 
 // ---- results -----------------------------------------------------------------------------------
 
-template <class Source>
-Status fill_all(Source& source, uint8_t* out, size_t n) {
-  if constexpr (!Source::kNeedsGil) {
-    if (n >= kReleaseGilFrom) {
-      GilReleased released;
-      return source.fill(out, n);
-    }
-  }
-  return source.fill(out, n);
-}
-
+// Fails with the interpreter's MemoryError when out of memory, like every bulk format.
 Result<Ref> new_hyphenated(const uint8_t* bytes) {
-  Ref text = checked(PyUnicode_New(static_cast<Py_ssize_t>(kHyphenatedLength), 127));
+  Ref text(PyUnicode_New(static_cast<Py_ssize_t>(kHyphenatedLength), 127));
+  if (!text) [[unlikely]]
+    return fail_fetched();
   format_hyphenated(UuidValue::from_bytes(bytes), reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(text.get())));
   return text;
 }
@@ -303,6 +452,7 @@ Result<Ref> build_list(Source& source, size_t n, Format format) {
   VANTOR_CHECK(source.start(n));
   alignas(64) uint8_t chunk[kChunk * kUuidBytes];
   for (size_t done = 0; done < n;) {
+    if (done != 0 && done % kObjectPiece == 0) VANTOR_CHECK(checkpoint_with_gil());
     const size_t k = std::min(kChunk, n - done);
     VANTOR_CHECK(source.fill(chunk, k));
     for (size_t i = 0; i < k; ++i, ++done) {
@@ -319,22 +469,23 @@ Result<Ref> build_list(Source& source, size_t n, Format format) {
 
 // A large result is usually fresh memory from the kernel, mapped page by page as it is first
 // written. Asking for all its pages in one call saves the fault taken on each of them. Only a
-// hint: where the kernel does not know the request, the pages fault in as usual.
+// hint: where the system does not know the request, the pages fault in as usual.
 void prefault(void* data, size_t size) noexcept {
-#if defined(__linux__)
-#ifndef MADV_POPULATE_WRITE
-#define MADV_POPULATE_WRITE 23
-#endif
   constexpr size_t kThreshold = size_t{1} << 20;
-  if (size < kThreshold) return;
-  const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
-  const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + page - 1) & ~(page - 1);
-  const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + size) & ~(page - 1);
-  if (end > begin) platform::prefault_pages(reinterpret_cast<void*>(begin), end - begin);
-#else
-  (void)data;
-  (void)size;
-#endif
+  if (size >= kThreshold) platform::prefault_pages(data, size);
+}
+
+// Fills n values into `out` in pieces, without the GIL when the source reads no Python object and
+// the batch is large. The pages of a `fresh` result are faulted in piece by piece, also without
+// the GIL. On an interrupt, the values written so far stay.
+template <class Source>
+Status fill_all(Source& source, uint8_t* out, size_t n, bool fresh) {
+  const bool release = !Source::kNeedsGil && n >= kReleaseGilFrom;
+  return run_in_pieces(n, Source::kPiece, release, [&](size_t first, size_t count) -> Status {
+    uint8_t* values = out + first * kUuidBytes;
+    if (fresh) prefault(values, count * kUuidBytes);
+    return source.fill(values, count);
+  });
 }
 
 // "bytes" and "arrow" give the values as one bytes object; vantor.bulk wraps the latter.
@@ -343,9 +494,8 @@ Result<Ref> build(Source& source, size_t n, Format format) {
   if (format == Format::bytes || format == Format::arrow) {
     Ref result(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(n * kUuidBytes)));
     if (!result) return fail_fetched();
-    prefault(PyBytes_AS_STRING(result.get()), n * kUuidBytes);
     VANTOR_CHECK(source.start(n));
-    VANTOR_CHECK(fill_all(source, reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(result.get())), n));
+    VANTOR_CHECK(fill_all(source, reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(result.get())), n, /*fresh=*/true));
     return result;
   }
   return build_list(source, n, format);
@@ -374,7 +524,7 @@ Result<Ref> fill_buffer(PyObject* object, const char* function) {
   const size_t n = static_cast<size_t>(buffer.get().len) / kUuidBytes;
   Source source;
   VANTOR_CHECK(source.start(n));
-  VANTOR_CHECK(fill_all(source, static_cast<uint8_t*>(buffer.get().buf), n));
+  VANTOR_CHECK(fill_all(source, static_cast<uint8_t*>(buffer.get().buf), n, /*fresh=*/false));
   return checked(PyLong_FromSize_t(n));
 }
 
@@ -418,26 +568,21 @@ Result<Ref> name_based_offsets(PyObject*, PyObject* const* args, Py_ssize_t narg
   VANTOR_CHECK(data.acquire(slots[2], PyBUF_SIMPLE));
   const Py_buffer& offset_view = offsets.get();
   const Py_ssize_t width = offset_view.itemsize;
-  if ((width != 4 && width != 8) || offset_view.len < width)
+  const char* kind = offset_view.format != nullptr ? offset_view.format : "B";
+  if (*kind == '@' || *kind == '=' || *kind == '<') ++kind;
+  const bool integers = (kind[0] == 'i' || kind[0] == 'l' || kind[0] == 'q') && kind[1] == '\0';
+  if (!integers || (width != 4 && width != 8) || offset_view.len < width ||
+      reinterpret_cast<uintptr_t>(offset_view.buf) % static_cast<uintptr_t>(width) != 0)
     return fail(PyExc_ValueError, "offsets must hold at least one 32- or 64-bit integer");
   const size_t n = static_cast<size_t>(offset_view.len / width) - 1;
   const auto* bytes = static_cast<const uint8_t*>(data.get().buf);
-  // Offsets must rise and stay inside the data: they come from a foreign buffer.
-  auto check = [&](const auto* values) -> Status {
-    for (size_t i = 0; i < n; ++i)
-      if (values[i] < 0 || values[i] > values[i + 1] || values[i + 1] > data.get().len)
-        return fail(PyExc_ValueError, "offsets out of order or outside the data, at index " + std::to_string(i));
-    return {};
-  };
+  const auto length = static_cast<size_t>(data.get().len);
+  // The offsets come from a foreign buffer: OffsetNames checks each one as it reads it.
   if (width == 4) {
-    const auto* values = static_cast<const int32_t*>(offset_view.buf);
-    VANTOR_CHECK(check(values));
-    OffsetNames<Hash, Version, int32_t> source(namespace_value, values, bytes);
+    OffsetNames<Hash, Version, int32_t> source(namespace_value, static_cast<const int32_t*>(offset_view.buf), bytes, length);
     return build(source, n, format);
   }
-  const auto* values = static_cast<const int64_t*>(offset_view.buf);
-  VANTOR_CHECK(check(values));
-  OffsetNames<Hash, Version, int64_t> source(namespace_value, values, bytes);
+  OffsetNames<Hash, Version, int64_t> source(namespace_value, static_cast<const int64_t*>(offset_view.buf), bytes, length);
   return build(source, n, format);
 }
 
@@ -454,23 +599,20 @@ Result<Ref> build_lines(size_t n) {
   Source source;
   VANTOR_CHECK(source.start(n));
   auto* out = reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(text.get()));
-  auto write = [&] {
+  auto write = [&](size_t first, size_t count) -> Status {
     alignas(64) uint8_t chunk[kChunk * kUuidBytes];
-    for (size_t done = 0; done < n;) {
-      const size_t k = std::min(kChunk, n - done);
+    char* line = out + first * kLine;
+    for (size_t done = 0; done < count;) {
+      const size_t k = std::min(kChunk, count - done);
       (void)source.fill(chunk, k);  // cannot fail
-      for (size_t i = 0; i < k; ++i, ++done, out += kLine) {
-        format_hyphenated(UuidValue::from_bytes(chunk + i * kUuidBytes), out);
-        out[kHyphenatedLength] = '\n';
+      for (size_t i = 0; i < k; ++i, ++done, line += kLine) {
+        format_hyphenated(UuidValue::from_bytes(chunk + i * kUuidBytes), line);
+        line[kHyphenatedLength] = '\n';
       }
     }
+    return {};
   };
-  if (n >= kReleaseGilFrom) {
-    GilReleased released;
-    write();
-  } else {
-    write();
-  }
+  VANTOR_CHECK(run_in_pieces(n, kGeneratedPiece / 4, n >= kReleaseGilFrom, write));
   return text;
 }
 

@@ -8,6 +8,7 @@
 
 #include "companion/companion.hpp"
 #include "module/functions.hpp"
+#include "module/gil.hpp"
 
 namespace vantor::py {
 namespace {
@@ -29,8 +30,19 @@ Status add_functions(PyObject* module, std::span<PyMethodDef> table, const char*
   return {};
 }
 
+// The standard class's layout, the fork handlers and the exit hook are process-wide, and the
+// class belongs to the interpreter that read it: a sub-interpreter, legacy or isolated, is
+// refused before it can take any of them (a layout read there would outlive its class).
+Status refuse_sub_interpreter() {
+  if (PyInterpreterState_Get() == PyInterpreterState_Main()) [[likely]]
+    return {};
+  return fail(PyExc_ImportError, "module vantor._native does not support loading in subinterpreters");
+}
+
 Status exec_native(PyObject* module) {
+  VANTOR_CHECK(refuse_sub_interpreter());
   register_time_fork_handlers();
+  VANTOR_CHECK(install_gil_exit_hook());
   VANTOR_TRY(layout, read_std_layout());
   if (layout) {
     set_std_layout(*layout);

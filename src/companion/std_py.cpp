@@ -233,7 +233,10 @@ void set_std_layout(const StdLayout& layout) noexcept {
 }
 
 Result<Ref> new_std_uuid(const UuidValue& value, PyObject* is_safe) {
-  Ref number = new_int_u128(value.to_u128());
+  // A bulk "std" result fails like any other allocation when memory runs out.
+  Ref number(make_int_u128(value.to_u128()));
+  if (!number) [[unlikely]]
+    return fail_fetched();
   if (!have_layout()) [[unlikely]] {
     VANTOR_TRY(type, std_class());
     Ref kwargs(PyDict_New());

@@ -7,6 +7,7 @@
 #include "hash/sha1.hpp"
 #include "module/binding.hpp"
 #include "module/functions.hpp"
+#include "module/gil.hpp"
 #include "module/uuid_type.hpp"
 
 namespace vantor::py {
@@ -81,13 +82,26 @@ constexpr Py_ssize_t kCachedTextLimit = 16 * 1024;
 // Names of at least this many bytes are hashed without the interpreter lock, as hashlib does.
 // Every such buffer is immutable or our own copy, so no other thread can change it meanwhile.
 constexpr size_t kUnlockedHashMinimum = 64 * 1024;
+// Bytes hashed between two checks for signals: a few milliseconds of work.
+constexpr size_t kHashPiece = 4 * 1024 * 1024;
+
+// The bytes of a bytearray, copied while it is exported: no other thread can resize it between
+// the reading of its address and of its size.
+Result<std::vector<uint8_t>> bytearray_copy(PyObject* name) {
+  Py_buffer view;
+  if (PyObject_GetBuffer(name, &view, PyBUF_SIMPLE) < 0) return fail_fetched();
+  const auto* data = static_cast<const uint8_t*>(view.buf);
+  std::vector<uint8_t> copy(data, data + view.len);
+  PyBuffer_Release(&view);
+  return copy;
+}
 
 Result<NameBytes> name_as_bytes(PyObject* name) {
   if (PyBytes_Check(name))
     return NameBytes{std::string_view(PyBytes_AS_STRING(name), static_cast<size_t>(PyBytes_GET_SIZE(name))), {}, {}};
   if (PyByteArray_Check(name)) {
-    const auto* data = reinterpret_cast<const uint8_t*>(PyByteArray_AS_STRING(name));
-    return NameBytes{{}, std::vector<uint8_t>(data, data + PyByteArray_GET_SIZE(name)), {}};
+    VANTOR_TRY(copy, bytearray_copy(name));
+    return NameBytes{{}, std::move(copy), {}};
   }
   if (PyUnicode_Check(name)) return fail(PyExc_TypeError, "Can't extract `str` to `Vec`");
   if (!PySequence_Check(name)) return fail(type_mismatch(name, "Sequence"));
@@ -139,13 +153,11 @@ Result<Ref> name_based(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
   Hash hash;
   hash.update(namespace_value->bytes.data(), 16);
   std::span<const uint8_t> data = name.data();
-  if (data.size() >= kUnlockedHashMinimum) [[unlikely]] {
-    Py_BEGIN_ALLOW_THREADS
-    hash.update(data.data(), data.size());
-    Py_END_ALLOW_THREADS
-  } else {
-    hash.update(data.data(), data.size());
-  }
+  VANTOR_CHECK(run_in_pieces(data.size(), kHashPiece, data.size() >= kUnlockedHashMinimum,
+                             [&](size_t first, size_t count) -> Status {
+                               hash.update(data.data() + first, count);
+                               return {};
+                             }));
   auto digest = hash.finish();
   return new_uuid(apply_version(UuidValue::from_bytes(digest.data()), Version));
 }

@@ -175,6 +175,9 @@ PyObject* interned_add_note();  // "add_note"
 inline Ref new_int(long value) { return checked(PyLong_FromLong(value)); }
 inline Ref new_int_u64(uint64_t value) { return checked(PyLong_FromUnsignedLongLong(value)); }
 Ref new_int_u128(u128 value);
+// The same int, or NULL with the interpreter's exception set (MemoryError), for callers whose
+// own surface reports a failed allocation as such.
+PyObject* make_int_u128(u128 value) noexcept;
 Ref new_ascii(const char* text, size_t length);
 inline Ref new_bytes(const void* data, size_t length) {
   return checked(PyBytes_FromStringAndSize(static_cast<const char*>(data), static_cast<Py_ssize_t>(length)));

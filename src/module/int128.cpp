@@ -93,12 +93,13 @@ Result<u128> read_in_place(PyObject* integer) {
   return NativeDigits::read(number.ob_digit, count);
 }
 
-Ref write_in_place(u128 value) {
+PyObject* write_in_place(u128 value) {
   Py_ssize_t count = NativeDigits::count_for(value);
   PyLongObject* result = _PyLong_New(count);
-  if (result == nullptr) null_object_failure();
+  if (result == nullptr) [[unlikely]]
+    return nullptr;
   NativeDigits::write(result->long_value.ob_digit, count, value);
-  return Ref(reinterpret_cast<PyObject*>(result));
+  return reinterpret_cast<PyObject*>(result);
 }
 #endif
 
@@ -149,13 +150,14 @@ Result<u128> read_exported(PyObject* integer) {
 }
 
 template <class D>
-Ref write_new(u128 value) {
+PyObject* write_new(u128 value) {
   Py_ssize_t count = D::count_for(value);
   void* digits = nullptr;
   PyLongWriter* writer = PyLongWriter_Create(/*negative=*/0, count, &digits);
-  if (writer == nullptr) null_object_failure();
+  if (writer == nullptr) [[unlikely]]
+    return nullptr;
   D::write(digits, count, value);
-  return checked(PyLongWriter_Finish(writer));
+  return PyLongWriter_Finish(writer);
 }
 #endif
 
@@ -179,8 +181,8 @@ Result<u128> int_to_u128(PyObject* integer) {
 #endif
 }
 
-Ref new_int_u128(u128 value) {
-  if ((value >> 64) == 0) return new_int_u64(static_cast<uint64_t>(value));
+PyObject* make_int_u128(u128 value) noexcept {
+  if ((value >> 64) == 0) return PyLong_FromUnsignedLongLong(static_cast<uint64_t>(value));
 #if PY_VERSION_HEX >= 0x030E0000
   // A writer hands out the new int's digits to fill: 3 to 5 of them for 65 to 128 bits.
   switch (digit_layout()) {
@@ -190,11 +192,13 @@ Ref new_int_u128(u128 value) {
   }
   unsigned char little[16];
   for (int i = 0; i < 16; ++i) little[i] = static_cast<unsigned char>(value >> (8 * i));
-  return checked(PyLong_FromUnsignedNativeBytes(little, sizeof little,
-                                                Py_ASNATIVEBYTES_LITTLE_ENDIAN | Py_ASNATIVEBYTES_UNSIGNED_BUFFER));
+  return PyLong_FromUnsignedNativeBytes(little, sizeof little,
+                                        Py_ASNATIVEBYTES_LITTLE_ENDIAN | Py_ASNATIVEBYTES_UNSIGNED_BUFFER);
 #else
   return write_in_place(value);
 #endif
 }
+
+Ref new_int_u128(u128 value) { return checked(make_int_u128(value)); }
 
 }  // namespace vantor::py

@@ -4,6 +4,7 @@
 
 #include "module/boundary.hpp"
 #include "module/functions.hpp"
+#include "module/gil.hpp"
 #include "module/uuid_type.hpp"
 
 namespace vantor::py {
@@ -117,6 +118,7 @@ Status exec_module(PyObject* module) {
   VANTOR_CHECK(refuse_sub_interpreter());
   if (!PyModule_Check(module)) return fail(type_mismatch(module, "module"));
   register_time_fork_handlers();
+  VANTOR_CHECK(install_gil_exit_hook());
   VANTOR_CHECK(add_to_module(module, "__version__", new_str("1.0.0").get()));
   VANTOR_TRY(type, create_uuid_type());
   VANTOR_CHECK(add_to_module(module, "UUID", reinterpret_cast<PyObject*>(type)));

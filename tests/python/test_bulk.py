@@ -1,5 +1,6 @@
 """`vantor.bulk`: many UUIDs per call, as one buffer or a list, and the fill functions."""
 import array
+import ctypes
 import os
 import sys
 import uuid
@@ -10,6 +11,7 @@ from hypothesis import strategies as st
 
 import vantor
 from conftest import Index
+from shims import child_result
 from vantor import bulk
 
 try:
@@ -177,6 +179,12 @@ BUFFERS = [
     pytest.param(lambda size: np.zeros(size, dtype=np.uint8), id="numpy-uint8", marks=needs_numpy),
     pytest.param(lambda size: np.zeros(size // 16, dtype="V16"), id="numpy-V16", marks=needs_numpy),
     pytest.param(lambda size: np.zeros((size // 16, 2), dtype=np.uint64), id="numpy-2d", marks=needs_numpy),
+    # Any plain data: every bit pattern is a value of its items.
+    pytest.param(lambda size: np.zeros(size // 8, dtype=np.float64), id="numpy-float64", marks=needs_numpy),
+    pytest.param(lambda size: np.zeros(size // 16, dtype=np.complex128), id="numpy-complex", marks=needs_numpy),
+    pytest.param(lambda size: np.zeros(size // 16, dtype=[("a", "<u8"), ("b", ">i4"), ("c", "f4")]),
+                 id="numpy-structured", marks=needs_numpy),
+    pytest.param(lambda size: (ctypes.c_uint16 * (size // 2))(), id="ctypes-uint16"),
 ]
 
 
@@ -211,6 +219,14 @@ def test_fill_empty_buffer(fill):
         pytest.param(lambda: np.zeros((4, 8), dtype=np.uint8).T, BufferError, "C-contiguous", marks=needs_numpy),
         (lambda: 32, TypeError, "needs a writable buffer .*, not int"),
         (lambda: [0] * 16, TypeError, "not list"),
+        # Items that are not plain data: random bytes over object pointers crashed the interpreter.
+        pytest.param(lambda: np.empty(4, dtype=object), TypeError, "plain data .* format 'O'", marks=needs_numpy),
+        (lambda: (ctypes.py_object * 4)(), TypeError, "plain data .* format '<O'"),
+        pytest.param(lambda: np.zeros(2, dtype=[("n", "<i8"), ("o", "O")]), TypeError, "plain data .* format 'T",
+                     marks=needs_numpy),
+        (lambda: (ctypes.c_void_p * 4)(), TypeError, "plain data .* format '<P'"),
+        (lambda: (ctypes.c_bool * 16)(), TypeError, "plain data .* format '<\\?'"),
+        pytest.param(lambda: np.zeros(4, dtype="U4"), TypeError, "plain data .* format '4w'", marks=needs_numpy),
     ],
 )
 def test_fill_rejects_unsuitable_buffers_and_writes_nothing(fill, make, error, match):
@@ -220,6 +236,14 @@ def test_fill_rejects_unsuitable_buffers_and_writes_nothing(fill, make, error, m
         fill(buffer)
     if before is not None:
         assert memoryview(buffer).tobytes() == before
+
+
+def test_fill_of_object_array_leaves_the_objects_intact():
+    # The reproduction: writing over the object pointers made `del` of the array crash.
+    items = (ctypes.py_object * 4)(*(object() for _ in range(4)))
+    with pytest.raises(TypeError):
+        bulk.fill_uuid4(items)
+    del items
 
 
 def test_fill_holds_the_buffer_while_writing():
@@ -257,7 +281,8 @@ def test_name_based_matches_the_standard_module(generate, reference, namespace, 
 @pytest.mark.parametrize("generate, reference", NAME_BASED)
 @pytest.mark.parametrize("format", ["bytes", "uuid", "std", "str", pytest.param("arrow", marks=needs_pyarrow)])
 def test_name_based_formats_and_bytes_like_names(generate, reference, format):
-    names = ["", "a", "é ü 😀", "x" * 200, b"raw", bytearray(b"ba"), memoryview(b"mv"), array.array("B", b"arr")]
+    names = ["", "a", "é ü 😀", "x" * 200, b"raw", bytearray(b"ba"), memoryview(b"mv"), array.array("B", b"arr"),
+             array.array("b", b"signed"), memoryview(b"chars").cast("c"), (ctypes.c_char * 3)(*b"cty")]
     expected = [standard(reference, uuid.NAMESPACE_URL, bytes(n) if not isinstance(n, str) else n) for n in names]
     assert values_of(generate(uuid.NAMESPACE_URL, names, format=format), format) == expected
     # Any iterable of names works, not only lists.
@@ -302,6 +327,25 @@ def test_name_based_reads_arrow_columns(generate, reference, make):
                      "string or binary array, not an array of int64", marks=needs_pyarrow),
         ("6ba7b810-9dad-11d1-80b4-00c04fd430c8", ["a"], TypeError, "UUID"),
         (uuid.NAMESPACE_DNS, ["a"] * 3 + ["\ud800"], UnicodeEncodeError, "surrogate"),
+        # Buffers whose items are not single bytes: their raw bytes (in the machine's byte order)
+        # are not a name, as for a single name.
+        (uuid.NAMESPACE_DNS, [array.array("H", [1, 2])], TypeError,
+         r"names\[0\] must be str or a bytes-like object of single bytes, not array of format 'H'"),
+        (uuid.NAMESPACE_DNS, [b"ok", array.array("d", [1.5])], TypeError, r"names\[1\] .* not array of format 'd'"),
+        (uuid.NAMESPACE_DNS, [memoryview(bytes(8)).cast("q")], TypeError, r"names\[0\] .* format 'q'"),
+        (uuid.NAMESPACE_DNS, [(ctypes.c_bool * 2)()], TypeError, r"names\[0\] .* format '<\?'"),
+        pytest.param(uuid.NAMESPACE_DNS, lambda: np.array([1.5, float("nan")]), TypeError,
+                     r"names\[0\] must be str or a bytes-like object, not float64", marks=needs_numpy),
+        pytest.param(uuid.NAMESPACE_DNS, lambda: np.array([1, 2]), TypeError, r"names\[0\] .* not int64",
+                     marks=needs_numpy),
+        pytest.param(uuid.NAMESPACE_DNS, lambda: np.array([True]), TypeError, r"names\[0\] .* not bool",
+                     marks=needs_numpy),
+        # A one-byte scalar is a number, not a name of one byte.
+        pytest.param(uuid.NAMESPACE_DNS, lambda: np.array([7], dtype=np.uint8), TypeError, r"names\[0\] .* not uint8",
+                     marks=needs_numpy),
+        # A datetime64 scalar lends its raw bytes as format 'B', but it is no sequence of bytes.
+        pytest.param(uuid.NAMESPACE_DNS, lambda: np.array(["2024-01-01"], dtype="datetime64[D]"), TypeError,
+                     r"names\[0\] must be str or a bytes-like object, not datetime64", marks=needs_numpy),
     ],
 )
 def test_name_based_bad_input(generate, namespace, names, error, match):
@@ -309,6 +353,23 @@ def test_name_based_bad_input(generate, namespace, names, error, match):
         names = names()
     with pytest.raises(error, match=match):
         generate(namespace, names)
+
+
+@pytest.mark.parametrize("generate, reference", NAME_BASED)
+def test_name_based_non_ascii_names_are_not_cached_as_utf8(generate, reference):
+    # One, two and four bytes per character, each longer than the encoder's buffer of 1024
+    # characters, and a mix. The str must not keep a UTF-8 copy (sys.getsizeof counts it).
+    texts = ["é" * 3000, "€" * 3001, "😀" * 2999, ("aé€😀" * 700)[:-1], "x" * 2000 + "é"]
+    names = [text.encode().decode() for text in texts]  # new objects, not the shared constants
+    sizes = [sys.getsizeof(name) for name in names]
+    expected = [standard(reference, uuid.NAMESPACE_DNS, name) for name in names]
+    assert values_of(generate(uuid.NAMESPACE_DNS, names), "bytes") == expected
+    assert [sys.getsizeof(name) for name in names] == sizes
+    # The measure does see a cached copy.
+    as_utf8 = ctypes.pythonapi.PyUnicode_AsUTF8
+    as_utf8.argtypes, as_utf8.restype = [ctypes.py_object], ctypes.c_void_p
+    as_utf8(names[0])
+    assert sys.getsizeof(names[0]) > sizes[0]
 
 
 def test_name_based_bad_item_notes_its_index():
@@ -327,6 +388,13 @@ def test_name_based_survives_names_that_change_the_list():
     names = []
 
     class Shrinking:
+        # A bytes-like name is a sequence of bytes, like bytes itself.
+        def __len__(self):
+            return 4
+
+        def __getitem__(self, index):
+            return b"gone"[index]
+
         def __buffer__(self, flags):
             names.clear()
             return memoryview(b"gone")
@@ -334,3 +402,147 @@ def test_name_based_survives_names_that_change_the_list():
     names.extend(["first", Shrinking(), "third"])
     with pytest.raises(RuntimeError, match="names changed size"):
         bulk.uuid5(uuid.NAMESPACE_DNS, names)
+
+
+# ---- in a child process: races, memory exhaustion, interrupts ---------------------------------
+
+OFFSETS_RACE = r"""
+import array, json, threading, time
+import pyarrow as pa
+import vantor
+from vantor import bulk
+
+n = 500_000
+offsets = array.array("i", range(n + 1))  # names of one byte each
+names = pa.Array.from_buffers(pa.binary(), n, [None, pa.py_buffer(offsets), pa.py_buffer(b"x" * n)])
+done = False
+
+def meddle():
+    # Offsets far past the data for a moment, then right again, while the names are hashed
+    # without the GIL: most calls find them right when they start.
+    while not done:
+        for k in (n // 4, n // 2, n - 1, n):
+            time.sleep(0.003)
+            offsets[k] = 2**31 - 1
+            time.sleep(0.001)
+            offsets[k] = k
+
+thread = threading.Thread(target=meddle)
+thread.start()
+outcomes = set()
+deadline = time.monotonic() + 1.5
+while time.monotonic() < deadline:
+    try:
+        result = bulk.uuid5(vantor.NAMESPACE_DNS, names)
+        outcomes.add("ok" if len(result) == 16 * n else f"{len(result)} bytes")
+    except ValueError as error:
+        outcomes.add(str(error).partition(", at index")[0])
+done = True
+thread.join()
+print(json.dumps(sorted(outcomes)))
+"""
+
+
+@needs_pyarrow
+def test_offsets_changed_by_another_thread_never_lead_outside_the_data():
+    outcomes, _ = child_result(OFFSETS_RACE)
+    assert set(outcomes) <= {"ok", "offsets out of order or outside the data"}, outcomes
+
+
+OUT_OF_MEMORY = r"""
+import gc, json, resource
+from vantor import bulk
+
+def address_space():
+    with open("/proc/self/status") as status:
+        for line in status:
+            if line.startswith("VmSize:"):
+                return int(line.split()[1]) * 1024
+
+# Room for the list of 20M references (160 MB), not for its objects nor for 320 MB of bytes.
+resource.setrlimit(resource.RLIMIT_AS, (address_space() + 256 * 2**20, resource.RLIM_INFINITY))
+outcomes = {}
+for generate in (bulk.uuid4, bulk.uuid7):
+    for format in ("bytes", "uuid", "std", "str"):
+        try:
+            generate(20_000_000, format=format)
+            outcome = "no error"
+        except BaseException as error:
+            outcome = type(error).__name__
+        gc.collect()
+        # Still usable afterwards.
+        outcomes[f"{generate.__name__} {format}"] = [outcome, len(generate(1000, format=format))]
+print(json.dumps(outcomes))
+"""
+
+
+@pytest.mark.skipif(not sys.platform.startswith("linux"), reason="reads the address space from /proc")
+@pytest.mark.skipif(bool(os.environ.get("VANTOR_UNDER_ASAN")), reason="the sanitizer's allocator aborts")
+def test_every_format_reports_memory_exhaustion_as_memory_error():
+    outcomes, _ = child_result(OUT_OF_MEMORY)
+    assert outcomes == {
+        f"{generate} {format}": ["MemoryError", 1000 if format != "bytes" else 16000]
+        for generate in ("uuid4", "uuid7")
+        for format in ("bytes", "uuid", "std", "str")
+    }
+
+
+# A SIGINT sent 10 ms into a call that takes a few hundred: the call raises KeyboardInterrupt
+# within a small part of its own duration, and the module works afterwards.
+INTERRUPT = r"""
+import json, os, signal, threading, time
+import vantor
+from vantor import bulk
+{setup}
+
+def call():
+    return {call}
+
+start = time.perf_counter()
+call()
+whole = time.perf_counter() - start
+
+sent, handled = [], []
+
+def interrupt():
+    time.sleep(0.01)
+    sent.append(time.perf_counter())
+    os.kill(os.getpid(), signal.SIGINT)
+
+def handler(signum, frame):
+    handled.append(time.perf_counter())
+    raise KeyboardInterrupt
+
+signal.signal(signal.SIGINT, handler)
+thread = threading.Thread(target=interrupt)
+try:
+    thread.start()
+    call()
+    outcome = "returned"
+except KeyboardInterrupt:
+    outcome = "KeyboardInterrupt"
+thread.join()
+call()
+print(json.dumps({{"outcome": outcome, "whole": whole, "delay": handled[0] - sent[0]}}))
+"""
+
+LONG_CALLS = {
+    "uuid4-bytes": ("", "bulk.uuid4(10_000_000)"),
+    "uuid7-bytes": ("", "bulk.uuid7(10_000_000)"),
+    "uuid4-str": ("", "bulk.uuid4(2_000_000, format='str')"),
+    "fill_uuid4": ("buffer = bytearray(16 * 10_000_000)", "bulk.fill_uuid4(buffer)"),
+    "cli-lines": ("from vantor._companion import load; lines = load().bulk_lines", "lines(4, 5_000_000)"),
+    "uuid5-256MiB-name": ("name = bytes(256 * 2**20)", "vantor.uuid5(vantor.NAMESPACE_DNS, name)"),
+    "uuid5-offsets": (
+        "import array; offsets = memoryview(array.array('q', range(0, 64 * 2_000_001, 64))); data = bytes(64 * 2_000_000)",
+        "bulk._native.bulk_uuid5_offsets(vantor.NAMESPACE_DNS, offsets, data, 'bytes')",
+    ),
+}
+
+
+@pytest.mark.parametrize("name", list(LONG_CALLS))
+def test_long_calls_raise_an_interrupt_early(name):
+    setup, call = LONG_CALLS[name]
+    result, _ = child_result(INTERRUPT.format(setup=setup, call=call))
+    assert result["outcome"] == "KeyboardInterrupt"
+    assert result["delay"] < result["whole"] / 3, result

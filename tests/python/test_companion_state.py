@@ -11,6 +11,7 @@ import _vantor
 import vantor
 from vantor import bulk, std
 from conftest import on_both_sides_of_fork
+from shims import child_result
 
 native = sys.modules["vantor._native"]
 
@@ -131,3 +132,63 @@ def test_forked_child_never_repeats_the_parent(warm_up):
     parent, child = on_both_sides_of_fork(draw_everything)
     assert len(set(child)) == len(child)
     assert set(parent).isdisjoint(child)
+
+
+# ---- sub-interpreters --------------------------------------------------------------------------
+
+# The companion module, loaded by itself (as vantor._companion loads it) in a sub-interpreter
+# that is then destroyed, before the main interpreter uses it. Its process-wide state (the
+# standard class's layout) must not come from the dead interpreter.
+SUB_INTERPRETER = r'''
+import importlib.util, json, os, uuid
+
+try:
+    import _interpreters as interpreters  # 3.13 and later
+
+    def run_and_destroy(isolated, code):
+        interpreter = interpreters.create("isolated" if isolated else "legacy")
+        failure = interpreters.exec(interpreter, code)
+        interpreters.destroy(interpreter)
+        assert failure is None, failure
+except ImportError:
+    import _xxsubinterpreters as interpreters  # 3.12
+
+    def run_and_destroy(isolated, code):
+        interpreter = interpreters.create(isolated=isolated)
+        interpreters.run_string(interpreter, code)
+        interpreters.destroy(interpreter)
+
+LOAD = """
+import importlib.machinery, importlib.util, os
+loader = importlib.machinery.ExtensionFileLoader("vantor._native", PATH)
+spec = importlib.util.spec_from_loader("vantor._native", loader, origin=PATH)
+try:
+    loader.exec_module(importlib.util.module_from_spec(spec))
+    outcome = "loaded"
+except BaseException as error:
+    outcome = type(error).__name__ + ": " + str(error)
+os.write(WRITE, outcome.encode())
+"""
+
+path = importlib.util.find_spec("_vantor").origin
+outcomes = {}
+for mode in ("legacy", "isolated"):
+    read, write = os.pipe()
+    run_and_destroy(mode == "isolated", f"PATH = {path!r}\nWRITE = {write}\n" + LOAD)
+    os.close(write)
+    outcomes[mode] = os.read(read, 4096).decode()
+    os.close(read)
+
+from vantor import bulk, std
+
+value = std.uuid4()
+outcomes["std"] = [isinstance(value, uuid.UUID), repr(value) == f"UUID('{value}')"]
+outcomes["bulk"] = isinstance(bulk.uuid4(1, format="std")[0], uuid.UUID)
+print(json.dumps(outcomes))
+'''
+
+
+def test_sub_interpreters_are_refused_and_the_main_one_stays_intact():
+    out, _ = child_result(SUB_INTERPRETER)
+    refused = "ImportError: module vantor._native does not support loading in subinterpreters"
+    assert out == {"legacy": refused, "isolated": refused, "std": [True, True], "bulk": True}

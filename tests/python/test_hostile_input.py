@@ -26,6 +26,7 @@ DEFS = r'''
 import uuid as std
 
 import vantor
+import vantor.bulk
 from vantor import UUID, NAMESPACE_DNS
 
 RAISED = []  # every exception raised by the hostile code below, newest last
@@ -417,6 +418,9 @@ CALLABLES = {
     "unbound __delattr__": lambda self: UUID.__delattr__(self, "x"),
     "UUID.__new__ of": lambda cls: UUID.__new__(cls, HEX),
     "object.__new__": lambda cls: object.__new__(cls),
+    # one name of a bulk call
+    "bulk.uuid5 item": lambda name: vantor.bulk.uuid5(NAMESPACE_DNS, [name]),
+    "bulk.uuid3 item": lambda name: vantor.bulk.uuid3(NAMESPACE_DNS, ["first", name], format="str"),
 }
 '''
 
@@ -1007,6 +1011,51 @@ def build_groups():
 SCALAR_NAMES = set(TYPE_NAMES) - {"name-iterator", "name-generator", "name-mapping", "name-set"}
 PLAIN_OF_REFERENCE = {"name-str": "'abc'", "NAMESPACE_DNS": "NAMESPACE_DNS", "0": "0"}
 GROUPS = build_groups()
+
+# A name in a bulk call: str, or bytes-like (a sequence of single bytes lending its buffer), read
+# as it is, never through the object's own methods. Anything else is refused by its index, without
+# running any of its code; a sequence of small ints, which a single name may be, is not bytes-like.
+BULK_NAMES = {
+    **{value: outcome for value, outcome in TEXTS.items() if isinstance(outcome, Same)},
+    "name-str": Same("'abc'"),
+    "name-non-ascii": Same("'ü€😀'"),
+    "bytes16": Same("RAW"),
+    "bytes4": Same("RAW[:4]"),
+    "BytesSub": Same("RAW"),
+    "LyingBytes": Same("RAW[:4]"),
+    "bytearray": Same("RAW"),
+    "memoryview": Same("RAW"),
+    "name-bytes": Same("b'abc'"),
+    "name-bytearray": Same("b'abc'"),
+}
+
+
+NAME_TYPES = {"name-list": "list", "name-tuple": "tuple", "name-range": "range", "name-bool-items": "list",
+              "name-index-items": "list", "name-empty-list": "list", "name-iter-breaks-midway": "IteratesThenFails"}
+
+
+def bulk_name(value, index):
+    if value in BULK_NAMES:
+        return BULK_NAMES[value]
+    if value.startswith("surrogate"):
+        return dict(TEXTS[value], notes=[f"while processing 'names[{index}]'"])
+    name = TYPE_NAMES.get(value) or NAME_TYPES.get(value) or ("list" if value.startswith("name-item-") else "Items")
+    return raises("TypeError", f"names[{index}] must be str or a bytes-like object, not {name.rpartition('.')[2]}", ())
+
+
+def bulk_name_cases(call, index):
+    cases = []
+    for value in values_for("name"):
+        outcome = bulk_name(value, index)
+        if isinstance(outcome, Same):
+            cases.append(case(call, "name", value, [value], [], None, plain({"name": outcome.expression})))
+        else:
+            cases.append(case(call, "name", value, [value], [], outcome))
+    return cases
+
+
+GROUPS["bulk"] = {"uuid5 item": bulk_name_cases("bulk.uuid5 item", 0),
+                  "uuid3 item": bulk_name_cases("bulk.uuid3 item", 1)}
 
 
 # ---- running the child ----------------------------------------------------------------------
