@@ -17,6 +17,8 @@ integration modules `vantor.pydantic`, `vantor.psycopg`, `vantor.asyncpg`, `vant
 `vantor.UUID` as it is.
 
 `vantor.std` and `vantor.bulk` are loaded on first use, so `import vantor` costs nothing more.
+`vantor.PanicException` is the class of the internal failures the extension raises (a
+BaseException, so `except Exception` does not catch it), for use in an `except` clause.
 """
 from _vantor import *  # noqa: F401,F403
 from _vantor import __all__, __version__  # noqa: F401
@@ -31,8 +33,12 @@ def __getattr__(name: str) -> object:
 
         # Importing a submodule also binds it on the package: later lookups are direct.
         return importlib.import_module(f"{__name__}.{name}")
+    if name == "PanicException":
+        from vantor import _companion
+
+        return _companion.load().PanicException
     raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
 
 
 def __dir__() -> list[str]:
-    return sorted(set(globals()) | set(_LAZY))
+    return sorted(set(globals()) | set(_LAZY) | {"PanicException"})

@@ -46,6 +46,12 @@ __all__ = [
 __version__: Final[str]
 """The version of vantor."""
 
+class PanicException(BaseException):
+    """An internal failure of the extension: the system refused it something it cannot do without
+    (entropy, the clock), or an invariant broke. A BaseException, so `except Exception` lets it
+    through; every internal failure of the process is of this one class. Offered by the package
+    for `except` clauses; `_vantor` itself does not export it."""
+
 # The six fields of the RFC 4122 layout: time_low, time_mid, time_hi_version,
 # clock_seq_hi_variant, clock_seq_low, node.
 _Fields = tuple[builtins.int, builtins.int, builtins.int, builtins.int, builtins.int, builtins.int]

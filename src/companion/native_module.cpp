@@ -3,7 +3,9 @@
 // dynamic loader hands back the same library and both modules share one core and its state.
 //
 // Its names: std_<name> for vantor.std (only when the standard class has the expected slots),
-// bulk_<name> for vantor.bulk, and `std_native`, telling which of the two vantor.std uses.
+// bulk_<name> for vantor.bulk, `std_native`, telling which of the two vantor.std uses, and
+// `PanicException`, the class of internal failures (the package offers it as
+// vantor.PanicException; _vantor itself does not export it).
 #include <string>
 
 #include "companion/companion.hpp"
@@ -50,6 +52,7 @@ Status exec_native(PyObject* module) {
   }
   if (PyModule_AddObjectRef(module, "std_native", layout ? Py_True : Py_False) < 0) return fail_fetched();
   VANTOR_CHECK(add_functions(module, bulk_functions(), "bulk_", "vantor.bulk"));
+  if (PyModule_AddObjectRef(module, "PanicException", panic_exception_type()) < 0) return fail_fetched();
   return {};
 }
 

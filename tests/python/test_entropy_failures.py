@@ -217,12 +217,15 @@ def test_panic_exception_class(tmp_path):
             results["caught_by"] = "BaseException"
         cls = type(first)
         results["same_class"] = type(second) is cls
+        # the package offers the class itself, for `except vantor.PanicException`
+        results["package_class"] = vantor.PanicException is cls
         results["name"] = [cls.__module__, cls.__name__, [b.__name__ for b in cls.__bases__]]
         results["first"] = describe(first)
         """,
     )
     # one class for every internal failure of the process, outside the Exception hierarchy
     assert results["same_class"] is True
+    assert results["package_class"] is True
     assert results["caught_by"] == "BaseException"
     assert results["name"] == ["pyo3_runtime", "PanicException", ["BaseException"]]
     assert_panic(results["first"], "could not initialize ThreadRng: " + EIO)
