@@ -20,6 +20,10 @@ constinit std::atomic<int> g_hook_state{0};
 constinit std::atomic<unsigned long> g_main_thread{0};
 #endif
 
+// Work done with the GIL held lets waiting threads run this often, pausing this long.
+constexpr std::chrono::milliseconds kYieldInterval{5};
+constexpr std::chrono::microseconds kYieldPause{50};
+
 // How often the thread that receives signals looks for them during released work.
 constexpr std::chrono::milliseconds kSignalCheckInterval{20};
 
@@ -152,7 +156,17 @@ Status GilReleased::checkpoint() {
 
 Status checkpoint_with_gil() {
   if (PyErr_CheckSignals() < 0) return fail_fetched();
+  // Letting the GIL go and taking it straight back would starve a waiting thread: it wakes to
+  // find the GIL taken again, and as the GIL did change hands it never asks for a switch. So,
+  // once per switch interval (the interpreter's 5 ms), the GIL stays free long enough for a
+  // waiting thread to take it; the work then continues once that thread lets it go.
+  thread_local std::chrono::steady_clock::time_point next_yield{};
+  const auto now = std::chrono::steady_clock::now();
   GilReleased moment;
+  if (now >= next_yield) {
+    next_yield = now + kYieldInterval;
+    std::this_thread::sleep_for(kYieldPause);
+  }
   return {};
 }
 
