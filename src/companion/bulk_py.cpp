@@ -2,7 +2,6 @@
 // objects. Every result is made in three steps: its container is allocated, the source of values
 // starts (a version-7 batch takes its timestamps and counters from the shared state here), and
 // the values are filled in chunks. Fills that touch no Python object run without the GIL.
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +13,7 @@
 #include "module/binding.hpp"
 #include "module/functions.hpp"
 #include "module/uuid_type.hpp"
+#include "platform/platform.hpp"
 #include "random/thread_rng.hpp"
 #include "time/clock.hpp"
 #include "time/v7.hpp"
@@ -333,7 +333,7 @@ void prefault(void* data, size_t size) noexcept {
   const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
   const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + page - 1) & ~(page - 1);
   const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + size) & ~(page - 1);
-  if (end > begin) (void)madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+  if (end > begin) platform::prefault_pages(reinterpret_cast<void*>(begin), end - begin);
 #else
   (void)data;
   (void)size;

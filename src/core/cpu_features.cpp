@@ -1,13 +1,14 @@
-// The one file that asks the processor or the OS about instruction sets. Compiled for the
+// The one file that asks the processor about instruction sets (and the system, through the
+// platform layer, where the processor cannot be asked directly). Compiled for the
 // baseline instruction set: it runs before anything is known about the CPU.
 #include "core/cpu_features.hpp"
 
 #include <cstdint>
 
+#include "platform/platform.hpp"
+
 #if defined(__x86_64__)
 #include <cpuid.h>
-#elif defined(__aarch64__) && defined(__linux__)
-#include <sys/auxv.h>
 #endif
 
 namespace vantor {
@@ -67,28 +68,8 @@ bool cpu_has_sha_ni() noexcept { return false; }
 
 #endif
 
-#if defined(__aarch64__) && defined(__linux__)
-
-// The kernel reports what user space may execute, whatever the CPU registers say.
-bool cpu_has_asimd() noexcept { return (getauxval(AT_HWCAP) & HWCAP_ASIMD) != 0; }
-// The SHA-1 code also uses plain NEON instructions, so both bits are needed.
-bool cpu_has_arm_sha1() noexcept {
-  const unsigned long hwcap = getauxval(AT_HWCAP);
-  return (hwcap & HWCAP_ASIMD) != 0 && (hwcap & HWCAP_SHA1) != 0;
-}
-
-#else
-
-// Without a capability interface to ask, only what the compiler already relies on is used:
-// AArch64 compilers emit NEON freely, so it is there. Another OS would ask its own interface
-// about the SHA-1 instructions here.
-#if defined(__aarch64__) && defined(__ARM_NEON)
-bool cpu_has_asimd() noexcept { return true; }
-#else
-bool cpu_has_asimd() noexcept { return false; }
-#endif
-bool cpu_has_arm_sha1() noexcept { return false; }
-
-#endif
+// On AArch64 the system says what user space may execute (src/platform/cpu_<system>.cpp).
+bool cpu_has_asimd() noexcept { return platform::arm_features().asimd; }
+bool cpu_has_arm_sha1() noexcept { return platform::arm_features().sha1; }
 
 }  // namespace vantor

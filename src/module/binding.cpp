@@ -136,11 +136,17 @@ Status check_required(const ArgumentSpec& spec, Py_ssize_t nargs, const Slots& s
   return {};
 }
 
-Result<long> to_long(PyObject* object) {
-  long value = PyLong_AsLong(object);
+// The interpreter's conversion to a signed 64-bit integer: its TypeError for what is not an int,
+// and the OverflowError that PyLong_AsLong gives beyond that range where a C long has 64 bits.
+// PyLong_AsLong itself would stop at 2**31 where long has 32 bits (Windows).
+Result<int64_t> to_long(PyObject* object) {
+  int overflow = 0;
+  long long value = PyLong_AsLongLongAndOverflow(object, &overflow);
+  if (overflow != 0) [[unlikely]]
+    return fail(PyExc_OverflowError, "Python int too large to convert to C long");
   if (value == -1 && PyErr_Occurred()) [[unlikely]]
     return fail_fetched();
-  return value;
+  return static_cast<int64_t>(value);
 }
 
 template <class T>
@@ -151,7 +157,7 @@ Result<T> to_small_unsigned(PyObject* object) {
       small && *small >= 0 && static_cast<size_t>(*small) <= std::numeric_limits<T>::max()) [[likely]]
     return static_cast<T>(*small);
   VANTOR_TRY(value, to_long(object));
-  if (value < 0 || static_cast<unsigned long>(value) > std::numeric_limits<T>::max()) [[unlikely]]
+  if (value < 0 || static_cast<uint64_t>(value) > std::numeric_limits<T>::max()) [[unlikely]]
     return fail(PyExc_OverflowError, "out of range integral type conversion attempted");
   return static_cast<T>(value);
 }

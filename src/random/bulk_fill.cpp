@@ -6,6 +6,7 @@
 
 #include "core/byte_order.hpp"
 #include "core/panic.hpp"
+#include "platform/platform.hpp"
 #include "random/chacha.hpp"
 #include "random/chacha_wide.hpp"
 #include "random/thread_rng.hpp"
@@ -53,11 +54,11 @@ void ThreadRng::fill_bytes(uint8_t* out, size_t len) {
         uint8_t key[kKeyBytes];
         auto err = entropy_(key, sizeof key);
         if (err) {
-          explicit_bzero(key, sizeof key);
+          platform::secure_zero(key, sizeof key);
           internal_failure("could not reseed ThreadRng: " + err->text());
         }
         set_key(key);
-        explicit_bzero(key, sizeof key);
+        platform::secure_zero(key, sizeof key);
         set_block_counter(0);
       }
       // Eight blocks where they fit in the output and under the current key, else four.
@@ -74,7 +75,7 @@ void ThreadRng::fill_bytes(uint8_t* out, size_t len) {
       out += 4 * words;
       len -= 4 * words;
     }
-    explicit_bzero(group, sizeof group);
+    platform::secure_zero(group, sizeof group);
   }
   while (len >= 4) {
     store_le32(out, draw_u32());

@@ -1,7 +1,6 @@
 #include "random/thread_rng.hpp"
 
 #include <pthread.h>
-#include <string.h>
 
 #include <atomic>
 #include <cerrno>
@@ -11,6 +10,7 @@
 
 #include "core/byte_order.hpp"
 #include "core/panic.hpp"
+#include "platform/platform.hpp"
 #include "random/chacha.hpp"
 
 namespace vantor {
@@ -19,10 +19,10 @@ namespace {
 // A key on the stack, erased however the scope is left.
 struct KeyBuffer {
   uint8_t bytes[ThreadRng::kKeyBytes];
-  ~KeyBuffer() { explicit_bzero(bytes, sizeof bytes); }
+  ~KeyBuffer() { platform::secure_zero(bytes, sizeof bytes); }
 };
 
-// "<message> (os error N)" for an error number returned by a pthread function.
+// "<message> (os error N)" for an error number returned by a pthread or platform function.
 std::string os_error_text(int err) { return EntropyError{EntropyError::Kind::os_error, err}.text(); }
 
 std::atomic<size_t> live_generators{0};
@@ -39,8 +39,8 @@ ThreadRng::ThreadRng(std::span<const uint8_t, kKeyBytes> key, EntropyFn entropy)
 
 ThreadRng::~ThreadRng() {
   // Keystream not yet handed out and the key that would recompute it.
-  explicit_bzero(buffer_, sizeof buffer_);
-  explicit_bzero(cipher_state_, sizeof cipher_state_);
+  platform::secure_zero(buffer_, sizeof buffer_);
+  platform::secure_zero(cipher_state_, sizeof cipher_state_);
   live_generators.fetch_sub(1, std::memory_order_relaxed);
 }
 
@@ -147,7 +147,7 @@ void setup_process() {
   if (int err = pthread_key_create(&destructor_key, &destroy_at_thread_exit)) {
     internal_failure("could not initialize ThreadRng: pthread_key_create: " + os_error_text(err));
   }
-  if (int err = pthread_atfork(nullptr, nullptr, &after_fork_in_child)) {
+  if (int err = platform::register_fork_child_handler(&after_fork_in_child)) {
     pthread_key_delete(destructor_key);
     internal_failure("could not initialize ThreadRng: pthread_atfork: " + os_error_text(err));
   }

@@ -1,9 +1,7 @@
 #include "time/clock.hpp"
 
-#include <cerrno>
-#include <cstring>
-
 #include "core/panic.hpp"
+#include "platform/platform.hpp"
 
 namespace vantor {
 
@@ -48,11 +46,13 @@ std::expected<Timestamp, ClockBeforeEpoch> timestamp_from_timespec(timespec read
 }
 
 std::expected<Timestamp, ClockBeforeEpoch> now_since_epoch() noexcept(false) {
-  timespec reading;
-  if (clock_gettime(CLOCK_REALTIME, &reading) != 0) {
-    int error = errno;
-    internal_failure(std::string("clock_gettime(CLOCK_REALTIME) failed: ") + std::strerror(error));
+  platform::WallClockReading wall;
+  if (int error = platform::read_wall_clock(wall)) {
+    internal_failure(std::string("clock_gettime(CLOCK_REALTIME) failed: ") + platform::error_text(error));
   }
+  timespec reading{};
+  reading.tv_sec = static_cast<time_t>(wall.seconds);
+  reading.tv_nsec = static_cast<decltype(reading.tv_nsec)>(wall.nanoseconds);
   return timestamp_from_timespec(reading);
 }
 

@@ -4,8 +4,9 @@ namespace vantor {
 
 namespace {
 
-// constinit: usable from the first call, with no guard and no static-initialisation order issue.
-constinit ClockSequenceContext g_clock_sequence;
+// A namespace-scope object, used with no guard. Constant-initialised wherever std::mutex has a
+// constexpr constructor; not declared constinit because mingw-w64's (over winpthreads) has none.
+ClockSequenceContext g_clock_sequence;
 
 }  // namespace
 

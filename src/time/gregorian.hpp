@@ -46,7 +46,7 @@ inline UuidValue pack_v6(uint64_t ticks, uint16_t clock_seq, uint64_t node) noex
 // 14 bits reach a UUID, but the whole 16 bits wrap, so the 14-bit sequence also wraps smoothly.
 class ClockSequenceContext {
  public:
-  constexpr ClockSequenceContext() noexcept = default;
+  ClockSequenceContext() noexcept = default;  // constexpr wherever std::mutex has a constexpr constructor
   ClockSequenceContext(const ClockSequenceContext&) = delete;
   ClockSequenceContext& operator=(const ClockSequenceContext&) = delete;
 

@@ -1,22 +1,14 @@
 #include "time/node.hpp"
 
-#include <ifaddrs.h>
-#include <linux/if_packet.h>
-#include <sys/socket.h>
-
-#include <algorithm>
-#include <memory>
 #include <vector>
+
+#include "platform/platform.hpp"
 
 namespace vantor {
 
 namespace {
 
 constinit NodeCache g_node_cache;
-
-struct FreeIfaddrs {
-  void operator()(ifaddrs* list) const noexcept { freeifaddrs(list); }
-};
 
 }  // namespace
 
@@ -34,19 +26,12 @@ uint64_t choose_node(std::span<const InterfaceEntry> entries) noexcept {
 }
 
 std::optional<uint64_t> scan_host_interfaces() {
-  ifaddrs* raw = nullptr;
-  if (getifaddrs(&raw) != 0) return std::nullopt;
-  std::unique_ptr<ifaddrs, FreeIfaddrs> list(raw);
-
+  std::vector<platform::HardwareAddress> addresses;
+  if (!platform::list_hardware_addresses(addresses)) return std::nullopt;
   std::vector<InterfaceEntry> entries;
-  for (const ifaddrs* item = list.get(); item != nullptr; item = item->ifa_next) {
-    if (item->ifa_addr == nullptr || item->ifa_addr->sa_family != AF_PACKET) continue;
-    const auto* link = reinterpret_cast<const sockaddr_ll*>(item->ifa_addr);
-    // sll_halen can exceed the declared array (e.g. 20-octet InfiniBand addresses); the first
-    // six octets are all we read, and the bound keeps us inside the struct regardless.
-    size_t length = std::min<size_t>(link->sll_halen, sizeof(link->sll_addr));
-    entries.push_back({true, link->sll_addr, length});
-  }
+  entries.reserve(addresses.size());
+  for (const platform::HardwareAddress& address : addresses)
+    entries.push_back({true, address.octets, address.length});
   uint64_t node = choose_node(entries);
   if (node == 0) return std::nullopt;
   return node;

@@ -23,7 +23,7 @@ struct InterfaceEntry {
 // six octets.
 uint64_t choose_node(std::span<const InterfaceEntry> entries) noexcept;
 
-// choose_node() over the packet-family addresses of this host's interfaces; nullopt if they
+// choose_node() over the hardware addresses of this host's interfaces; nullopt if they
 // cannot be listed or none is usable.
 std::optional<uint64_t> scan_host_interfaces();
 

@@ -1,11 +1,10 @@
 // Time-based generation for Python: uuid1, uuid6, uuid7, _uuid7_int and getnode.
-#include <pthread.h>
-
 #include <mutex>
 
 #include "module/binding.hpp"
 #include "module/functions.hpp"
 #include "module/uuid_type.hpp"
+#include "platform/platform.hpp"
 #include "random/thread_rng.hpp"
 #include "time/clock.hpp"
 #include "time/gregorian.hpp"
@@ -91,7 +90,7 @@ void on_fork_child() noexcept {
 
 void register_time_fork_handlers() {
   static std::once_flag once;
-  std::call_once(once, [] { pthread_atfork(nullptr, nullptr, &on_fork_child); });
+  std::call_once(once, [] { (void)platform::register_fork_child_handler(&on_fork_child); });
 }
 
 PyMethodDef uuid1_definition = {"uuid1", VANTOR_FASTCALL((gregorian<kUuid1Spec, &pack_v1>)), kFunctionFastcall,

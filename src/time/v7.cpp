@@ -4,7 +4,7 @@ namespace vantor {
 
 namespace {
 
-constinit V7Context g_v7_context;
+V7Context g_v7_context;  // not constinit: mingw-w64's std::mutex is not constexpr
 
 }  // namespace
 

@@ -2,10 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "fork_support.hpp"
 #include "scripted_draw.hpp"
-
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdint>
@@ -332,6 +330,7 @@ TEST(V7SharedContext, StepUnlocksWhenTheDrawThrows) {
 }
 
 TEST(V7SharedContext, ForkedChildStepsWhileAParentThreadHeldTheLock) {
+#if VANTOR_TEST_HAVE_FORK
   V7Context context;
   context.step({100, 0}, []() -> uint64_t { return 0x500; });
   std::atomic<bool> inside{false}, release{false};
@@ -358,6 +357,9 @@ TEST(V7SharedContext, ForkedChildStepsWhileAParentThreadHeldTheLock) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status)) << "child did not finish normally";
   EXPECT_EQ(WEXITSTATUS(status), 0);
+#else
+  GTEST_SKIP() << VANTOR_TEST_NO_FORK_REASON;
+#endif
 }
 
 // uuid7 reaches the one shared state through v7_context(): a second step in the same

@@ -109,6 +109,10 @@ CONVERSION_FAILURES = [
     ({"fields": (1, 2, 3)}, ValueError, "expected tuple of length 6, but got tuple of length 3", "fields"),
     ({"fields": (0,) * 7}, ValueError, "expected tuple of length 6, but got tuple of length 7", "fields"),
     ({"fields": (1 << 32, 0, 0, 0, 0, 0)}, OverflowError, OUT_OF_RANGE, "fields"),
+    # The small fields convert through a signed 64-bit integer, also where C long has 32 bits.
+    ({"fields": ((1 << 63) - 1, 0, 0, 0, 0, 0)}, OverflowError, OUT_OF_RANGE, "fields"),
+    ({"fields": (1 << 63, 0, 0, 0, 0, 0)}, OverflowError, "Python int too large to convert to C long", "fields"),
+    ({"fields": (0, 0, 0, -(1 << 63) - 1, 0, 0)}, OverflowError, "Python int too large to convert to C long", "fields"),
     ({"fields": (0, 1 << 16, 0, 0, 0, 0)}, OverflowError, OUT_OF_RANGE, "fields"),
     ({"fields": (0, 0, 1 << 16, 0, 0, 0)}, OverflowError, OUT_OF_RANGE, "fields"),
     ({"fields": (0, 0, 0, 256, 0, 0)}, OverflowError, OUT_OF_RANGE, "fields"),

@@ -1,0 +1,93 @@
+// Everything the core asks of the operating system, behind one interface. Each service is
+// implemented once per system in src/platform/<service>_<system>.cpp (a _posix file serves Linux
+// and macOS alike); the build picks the files for the target, so nothing outside this folder
+// tests which system it runs on.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vantor::platform {
+
+// ---- Entropy --------------------------------------------------------------------------------
+
+struct EntropyStatus {
+  enum class Kind : uint8_t {
+    filled,             // dst[0..len) holds fresh random bytes
+    os_error,           // the system reported error `code` (text: error_text)
+    no_error_number,    // the call failed without saying why (errno not positive)
+    unexpected_result,  // the call returned something its contract rules out
+  };
+  Kind kind = Kind::filled;
+  int code = 0;  // for os_error
+
+  friend bool operator==(const EntropyStatus&, const EntropyStatus&) = default;
+};
+
+// Fills dst[0..len) from the system's cryptographic random source (getrandom on Linux,
+// getentropy on macOS, BCryptGenRandom on Windows). Interrupted calls are retried and short
+// reads continued; any other failure ends the read: there is no fallback source.
+EntropyStatus read_entropy(uint8_t* dst, size_t len) noexcept;
+
+// ---- Wall clock -----------------------------------------------------------------------------
+
+// The real-time clock as seconds and nanoseconds since 1970-01-01 00:00 UTC, in the system's own
+// normal form (nanoseconds in [0, 10^9) where the system guarantees it; the caller checks).
+struct WallClockReading {
+  int64_t seconds = 0;
+  int64_t nanoseconds = 0;
+};
+
+// 0 on success; otherwise an error code for error_text, and `out` is unspecified.
+int read_wall_clock(WallClockReading& out) noexcept;
+
+// ---- Network interfaces ---------------------------------------------------------------------
+
+// The first octets of one interface's hardware (link-layer) address, as the system lists them.
+struct HardwareAddress {
+  static constexpr size_t kMaxOctets = 8;
+  uint8_t octets[kMaxOctets] = {};
+  size_t length = 0;  // octets the system reported, at most kMaxOctets
+};
+
+// Appends the hardware address of each of this host's interfaces to `out`, in the system's
+// order; interfaces without one (loopback, tunnels) may be listed with length 0 or left out.
+// False if the interfaces cannot be listed at all.
+bool list_hardware_addresses(std::vector<HardwareAddress>& out);
+
+// ---- Processes ------------------------------------------------------------------------------
+
+// Has `handler` run in the child after every fork() of this process. 0 on success, else an
+// error code. Where processes are never forked (Windows) it does nothing and returns 0.
+int register_fork_child_handler(void (*handler)()) noexcept;
+
+// ---- Memory ---------------------------------------------------------------------------------
+
+// Sets `size` bytes at `data` to zero in a way the compiler may not drop as a dead store.
+void secure_zero(void* data, size_t size) noexcept;
+
+// A hint that the whole pages inside [data, data + size) are about to be written: where the
+// system can map them in one call, it does, saving a page fault on each. Ignored where it cannot
+// (older kernels, other systems).
+void prefault_pages(void* data, size_t size) noexcept;
+
+// ---- Errors ---------------------------------------------------------------------------------
+
+// The system's message for an error code returned by these functions (errno on Linux and macOS,
+// a Win32 or NTSTATUS code on Windows); "Unknown error N" if the system has none.
+std::string error_text(int code);
+
+// ---- Processor features the system reports --------------------------------------------------
+
+// What the system lets user space execute on an AArch64 processor. On Linux the kernel's HWCAP
+// says; elsewhere the system's own interface, or only what every AArch64 system guarantees.
+// All false on other processors.
+struct ArmFeatures {
+  bool asimd = false;  // Advanced SIMD (NEON)
+  bool sha1 = false;   // SHA1C/SHA1P/SHA1M/SHA1H/SHA1SU0/SHA1SU1
+};
+ArmFeatures arm_features() noexcept;
+
+}  // namespace vantor::platform
