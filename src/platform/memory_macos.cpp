@@ -1,3 +1,4 @@
+#define __STDC_WANT_LIB_EXT1__ 1  // memset_s
 #include <string.h>
 
 #include "platform/platform.hpp"

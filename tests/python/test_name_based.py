@@ -361,6 +361,7 @@ else:
 '''
 
 
+@pytest.mark.skipif(sys.platform == "win32", reason="os.kill(pid, SIGINT) terminates the process on Windows")
 @pytest.mark.parametrize("generate", ["uuid3", "uuid5"])
 def test_sigint_during_a_slow_length_interrupts_the_call(generate):
     result = run_child(SLOW_LENGTH.replace("GENERATE", generate), timeout=60)

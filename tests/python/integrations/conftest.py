@@ -26,9 +26,12 @@ def _start_cluster():
     if not SCRIPT.exists():
         _unavailable(f"{SCRIPT} is missing")
     env = dict(os.environ, VANTOR_POSTGRES_NO_INSTALL="1")
-    done = subprocess.run(
-        ["bash", str(SCRIPT), "start"], capture_output=True, text=True, env=env, timeout=180
-    )
+    try:
+        done = subprocess.run(
+            ["bash", str(SCRIPT), "start"], capture_output=True, text=True, env=env, timeout=180
+        )
+    except FileNotFoundError:  # Windows: give the server in $VANTOR_TEST_POSTGRES instead
+        _unavailable("no bash to run scripts/postgres.sh")
     if done.returncode != 0:
         _unavailable(f"scripts/postgres.sh start failed: {done.stderr.strip()[-500:]}")
     exported = dict(
