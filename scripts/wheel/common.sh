@@ -167,7 +167,7 @@ PLUGIN
     exit 1
   fi
   echo "skipped, by reason:"
-  grep -E '^SKIPPED ' "$log" | sed -E 's/^SKIPPED \[([0-9]+)\] [^:]+:[0-9]+: /\1 /' |
+  grep -E '^SKIPPED ' "$log" | sed -E 's/^SKIPPED \[([0-9]+)\] [^ ]+\.py(:[0-9]+)?: /\1 /' |
     awk '{n = $1; $1 = ""; count[$0] += n} END {for (r in count) printf "  %4d%s\n", count[r], r}' |
     sort -rn | head -n 20
   echo "slowest:"
