@@ -5,14 +5,16 @@
 # Build trees go to build/cross/<arch>.
 #
 # On AArch64 the Python tests that need neither child processes nor other packages run too,
-# under Debian's arm64 CPython 3.13 unpacked into build/cross/aarch64/python (about 40 MB of
-# packages and wheels, fetched once); --no-python skips them. Tests that start a child process
+# under Debian's arm64 CPython 3.13 (scripts/foreign_python.sh: about 40 MB of packages, fetched
+# once into /var/cache/vantor), with pytest and hypothesis in build/cross/aarch64/python;
+# --no-python skips them. Tests that start a child process
 # cannot run there: without binfmt_misc the kernel cannot execute an arm64 program.
 #
 # usage: scripts/cross.sh [--no-python] [aarch64|s390x ...]   (default: both)
 set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 source "$ROOT/scripts/common.sh"
+source "$ROOT/scripts/foreign_python.sh"
 
 WITH_PYTHON=1
 ARCHES=()
@@ -32,51 +34,22 @@ PYTHON_TESTS=(test_binding.py test_construct.py test_interop.py test_module_surf
 # The few tests in those files that do start a child interpreter.
 PYTHON_CHILD_TESTS="sub_interpreters_are_refused or sigint_during_a_slow_length"
 
-# Debian's CPython for $1 (aarch64 or s390x) from trixie, unpacked (not installed) into $2,
-# with pytest and hypothesis beside it; then _vantor built with the cross compiler against its
-# headers and linked with the core built in $3.
+# Debian's CPython for $1 (aarch64 or s390x) from trixie (scripts/foreign_python.sh), with
+# pytest and hypothesis unpacked beside it in $2/site; then _vantor built with the cross compiler
+# against its headers and linked with the core built in $3. Sets PYROOT to the unpacked
+# packages.
 prepare_foreign_python() {
-  local arch=$1 dir=$2 core=$3 pyver=3.13 debarch
-  case "$arch" in aarch64) debarch=arm64 ;; *) debarch=$arch ;; esac
-  local apt_opts=(-o Dir::Etc::SourceList="$dir/apt/sources.list" -o Dir::Etc::SourceParts=/nonexistent
-    -o Dir::State::Lists="$dir/apt/lists" -o Dir::State::Status="$dir/apt/status"
-    -o Dir::Cache="$dir/apt/cache" -o APT::Architecture=$debarch -o APT::Architectures::=$debarch
-    -o Acquire::Languages=none)
-  if [ ! -x "$dir/root/usr/bin/python$pyver" ]; then
-    rm -rf "$dir" && mkdir -p "$dir/apt/lists/partial" "$dir/apt/cache/archives/partial" "$dir/debs" "$dir/root"
-    echo "deb $(debian_mirror) trixie main" >"$dir/apt/sources.list"
-    touch "$dir/apt/status"
-    apt-get "${apt_opts[@]}" update -qq >/dev/null
-    # The interpreter, its standard library and headers, and the shared libraries they load;
-    # packages that only matter to an installed system are left out.
-    local pkgs
-    pkgs=$(apt-cache "${apt_opts[@]}" depends --recurse --no-recommends --no-suggests \
-        --no-conflicts --no-breaks --no-replaces --no-enhances --no-pre-depends \
-        "python$pyver-minimal" "libpython$pyver-stdlib" "libpython$pyver-dev" libstdc++6 \
-      | grep -v '^[ <]' | sort -u \
-      | grep -v -E '^(debconf|perl|dpkg|tzdata|media-types|netbase|readline-common|install-info|libc-bin|gcc-[0-9]+-base|debianutils|base-files|bash|coreutils|sensible-utils|dash|diffutils|sed|tar|grep)')
-    # shellcheck disable=SC2086
-    # (apt's notice that it downloads as root, not as _apt, is left out.)
-    (cd "$dir/debs" && apt-get "${apt_opts[@]}" download -qq $pkgs 2>&1 | { grep -v "unsandboxed as root" || true; })
-    # The pipe hides apt's status: check that every package arrived.
-    local pkg
-    for pkg in $pkgs; do
-      compgen -G "$dir/debs/${pkg}_*.deb" >/dev/null || { echo "cross.sh: could not download $pkg ($debarch)" >&2; exit 1; }
-    done
-    for deb in "$dir"/debs/*.deb; do dpkg-deb -x "$deb" "$dir/root"; done
-    [ -e "$dir/root/lib" ] || ln -s usr/lib "$dir/root/lib"
-  fi
+  local arch=$1 dir=$2 core=$3 pyver=$FOREIGN_PYTHON_VERSION
+  local foreign
+  foreign=$(foreign_python "$arch")
+  PYROOT="$foreign/root"
   if [ ! -d "$dir/site/pytest" ]; then
     mkdir -p "$dir/wheels" "$dir/site"
     "$(find_python)" -m pip download -q --disable-pip-version-check --only-binary=:all: \
       --platform "manylinux2014_$arch" --python-version "$pyver" -d "$dir/wheels" pytest hypothesis
     for wheel in "$dir"/wheels/*.whl; do python3 -m zipfile -e "$wheel" "$dir/site/"; done
   fi
-  # Headers in a tree of their own: the sysroot's C library headers must not shadow the cross
-  # compiler's.
-  mkdir -p "$dir/include/$arch-linux-gnu" "$dir/obj"
-  cp -r "$dir/root/usr/include/python$pyver" "$dir/include/"
-  cp -r "$dir/root/usr/include/$arch-linux-gnu/python$pyver" "$dir/include/$arch-linux-gnu/"
+  mkdir -p "$dir/obj"
   local source objects=()
   # The module's sources as CMake lists them: src/*/*_py.cpp also matches the companion's.
   for source in $(printf '%s\n' "$ROOT"/src/module/*.cpp "$ROOT"/src/companion/*.cpp \
@@ -84,7 +57,7 @@ prepare_foreign_python() {
     local object="$dir/obj/$(basename "$source" .cpp).o"
     objects+=("$object")
     "$arch-linux-gnu-g++" -std=c++23 $OPT -fPIC -fvisibility=hidden -I"$ROOT/src" \
-      -I"$dir/include" -I"$dir/include/python$pyver" -c "$source" -o "$object" &
+      -I"$foreign/include" -I"$foreign/include/python$pyver" -c "$source" -o "$object" &
     if [ "$(jobs -r | wc -l)" -ge 2 ]; then wait -n; fi
   done
   wait
@@ -136,18 +109,7 @@ for arch in "${ARCHES[@]}"; do
     "$triple-ar" rcs "$build/gtest/libgtest_main.a" "$build/gtest/gtest_main.o"
   fi
 
-  cat >"$build/toolchain.cmake" <<TOOLCHAIN
-set(CMAKE_SYSTEM_NAME Linux)
-set(CMAKE_SYSTEM_PROCESSOR $arch)
-set(CMAKE_C_COMPILER $triple-gcc)
-set(CMAKE_CXX_COMPILER $triple-g++)
-set(CMAKE_FIND_ROOT_PATH $sysroot $build/gtest)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-$arch-static -L $sysroot)
-TOOLCHAIN
+  cross_toolchain "$build/toolchain.cmake" "$arch" "$build/gtest"
 
   echo "--- $arch: C++ core and its tests"
   cmake -S "$ROOT" -B "$build/core" -G Ninja \
@@ -170,13 +132,9 @@ TOOLCHAIN
   if [ "$arch" = aarch64 ] && [ -n "$WITH_PYTHON" ]; then
     echo "--- $arch: Python tests under qemu-$arch-static"
     prepare_foreign_python "$arch" "$build/python" "$build/core"
-    # Debian's arm64 programs use pointer authentication, which qemu's exact emulation makes
-    # about ten times slower; the instructions are treated as absent instead.
-    qemu_cpu=()
-    [ "$arch" != aarch64 ] || qemu_cpu=(-cpu max,pauth=off)
+    foreign_run_command "$arch" "$PYROOT"
     if ! (cd "$ROOT/tests/python" && PYTHONPATH="$build/python/site" PYTHONDONTWRITEBYTECODE=1 \
-          "qemu-$arch-static" "${qemu_cpu[@]}" -L "$build/python/root" \
-          "$build/python/root/usr/bin/python3.13" -m pytest -q -p no:cacheprovider -k "not ($PYTHON_CHILD_TESTS)" "${PYTHON_TESTS[@]}"); then
+          "${FOREIGN_RUN[@]}" "$PYROOT/usr/bin/python$FOREIGN_PYTHON_VERSION" -m pytest -q -p no:cacheprovider -k "not ($PYTHON_CHILD_TESTS)" "${PYTHON_TESTS[@]}"); then
       failed+=("$arch (Python)")
     fi
   fi

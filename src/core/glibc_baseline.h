@@ -9,7 +9,10 @@
 
 #if defined(__linux__) && !defined(__ASSEMBLER__)
 #include <features.h>
-#if defined(__GLIBC__) && __GLIBC_PREREQ(2, 34)
+// (Nested: on musl, __GLIBC_PREREQ is not defined, and an undefined function-like macro is an
+// error even behind a false &&.)
+#if defined(__GLIBC__)
+#if __GLIBC_PREREQ(2, 34)
 
 #if defined(__x86_64__)
 #define VANTOR_GLIBC_BASE "GLIBC_2.2.5"
@@ -35,5 +38,6 @@ VANTOR_PIN_GLIBC(pthread_detach)
 #undef VANTOR_GLIBC_BASE
 #endif
 
+#endif
 #endif
 #endif

@@ -118,7 +118,7 @@ void ThreadRng::mark_forked() noexcept {
 // One generator per thread.
 
 namespace detail {
-constinit thread_local ThreadRng* tls_thread_rng __attribute__((tls_model("initial-exec"))) = nullptr;
+constinit thread_local ThreadRng* tls_thread_rng VANTOR_TLS_MODEL = nullptr;
 }  // namespace detail
 
 namespace {

@@ -14,7 +14,8 @@ from shims import child_result
 from vantor import UUID
 
 KEY_BYTES = 32
-EIO = "Input/output error (os error 5)"
+# The system's own description of the error number: glibc and musl word EIO differently.
+EIO = f"{os.strerror(5)} (os error 5)"
 PANIC = "pyo3_runtime.PanicException"
 
 PREAMBLE = r'''
