@@ -38,7 +38,8 @@ def fastapi_list(value):
 
 
 def fastapi_jsonable_encoder(value):
-    from fastapi.encoders import jsonable_encoder
+    encoders = pytest.importorskip("fastapi.encoders", reason="FastAPI is not installed")
+    jsonable_encoder = encoders.jsonable_encoder
 
     return json.dumps(jsonable_encoder({"id": value, "ids": (value,)}))
 
