@@ -157,11 +157,11 @@ def pytest_sessionstart(session):
 PLUGIN
   local log="$WORK/pytest.log" status=0
   (cd "$INSTALL" && env PYTHONPATH="$INSTALL" ${SUITE_ENV[@]+"${SUITE_ENV[@]}"} \
-     "${python[@]}" -m pytest -q -rs --durations=5 -p no:cacheprovider -p installed_copy_check \
+     "${python[@]}" -m pytest -q -rsfE --durations=5 -p no:cacheprovider -p installed_copy_check \
      "$ROOT/tests/python" "$@") >"$log" 2>&1 || status=$?
   grep -E '^(vantor|_vantor) from ' "$log" || true
   if [ $status -ne 0 ]; then
-    grep -E '^(FAILED|ERROR) ' "$log" | head -n 40
+    { grep -E '^(FAILED|ERROR) ' "$log" || true; } | head -n 40
     tail -n 60 "$log"
     echo "(the whole log: $log)"
     exit 1

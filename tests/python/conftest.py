@@ -3,7 +3,6 @@
 The test modules import the strategies and helpers below with `from conftest import ...`.
 """
 import contextlib
-import importlib.util
 import os
 
 import hypothesis.strategies as st
@@ -112,11 +111,6 @@ PLATFORM_SKIPS = [
         EMULATOR != "",
         f"under {EMULATOR}, the child's leak checks take longer than the test's time limit",
         ["test_refleaks.py::test_no_leak_on_internal_failures"],
-    ),
-    (
-        importlib.util.find_spec("_ssl") is None,
-        "this interpreter has no ssl module, which pyarrow.parquet imports",
-        ["test_readme.py::test_example_runs[pyarrow and Parquet]"],
     ),
 ]
 

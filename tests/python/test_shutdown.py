@@ -6,6 +6,8 @@ runs the reproduction a few dozen times: a child process forks one short-lived i
 run, whose daemon thread loops over the workload while its main thread ends in one of three ways.
 bench/shutdown_sweep.py is the full sweep (fresh processes, 100 runs per cell, with -X dev).
 """
+import os
+
 import pytest
 
 from shims import child_result
@@ -62,6 +64,7 @@ else:
 """
 
 
+@pytest.mark.skipif(not hasattr(os, "fork"), reason="the child forks its short-lived interpreters: needs os.fork")
 @pytest.mark.parametrize("workload", list(WORKLOADS))
 def test_exit_with_a_daemon_thread_inside_a_call(workload):
     setup, call = WORKLOADS[workload]
