@@ -112,6 +112,11 @@ PLATFORM_SKIPS = [
         f"under {EMULATOR}, the child's leak checks take longer than the test's time limit",
         ["test_refleaks.py::test_no_leak_on_internal_failures"],
     ),
+    (
+        EMULATOR != "",
+        f"under {EMULATOR}, an address-space limit applies to the emulator, not to the program",
+        ["test_bulk.py::test_every_format_reports_memory_exhaustion_as_memory_error"],
+    ),
 ]
 
 
