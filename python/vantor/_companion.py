@@ -6,11 +6,14 @@ counter, its clock sequence and its node.
 """
 from __future__ import annotations
 
-import importlib
-import importlib.machinery
-import importlib.util
 import sys
 from types import ModuleType
+
+# The import system's own classes, which `importlib.machinery` and `importlib.util` re-export.
+# Taken from where the interpreter already holds them: importing the `importlib` package would
+# cost `import vantor`, which loads this module, more than the rest of its work.
+from _frozen_importlib import ModuleSpec, module_from_spec
+from _frozen_importlib_external import ExtensionFileLoader
 
 NAME = "vantor._native"
 
@@ -19,12 +22,12 @@ def load() -> ModuleType:
     module = sys.modules.get(NAME)
     if module is not None:
         return module
-    path = importlib.import_module("_vantor").__file__
+    path = __import__("_vantor").__file__
     assert path is not None
-    loader = importlib.machinery.ExtensionFileLoader(NAME, path)
-    spec = importlib.machinery.ModuleSpec(NAME, loader, origin=path)
+    loader = ExtensionFileLoader(NAME, path)
+    spec = ModuleSpec(NAME, loader, origin=path)
     spec.has_location = True  # so that the module gets its __file__
-    module = importlib.util.module_from_spec(spec)
+    module = module_from_spec(spec)
     sys.modules[NAME] = module
     try:
         loader.exec_module(module)
