@@ -72,7 +72,11 @@ def _submodule(name: str) -> _ModuleType:
     from _frozen_importlib import module_from_spec
     from _frozen_importlib_external import PathFinder
 
-    spec = PathFinder.find_spec(f"{__name__}.{name}", __path__)
+    full_name = f"{__name__}.{name}"
+    module = _sys.modules.get(full_name)
+    if module is not None:  # imported already (the package itself is being reloaded)
+        return module
+    spec = PathFinder.find_spec(full_name, __path__)
     assert spec is not None and spec.loader is not None
     module = module_from_spec(spec)
     module.__class__ = _Submodule

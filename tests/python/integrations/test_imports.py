@@ -65,6 +65,8 @@ def test_std_and_bulk_are_loaded_on_first_use():
         # would send every attribute read through the interpreter's slow path.
         assert type(std) is type(vantor.bulk) is types.ModuleType and "__getattr__" not in vars(vantor)
         assert {"std", "bulk", "PanicException"} <= set(dir(vantor)) and "uuid7" in dir(vantor.std)
+        import importlib
+        assert importlib.reload(vantor).std is std  # a reloaded package keeps its loaded submodules
         try:
             vantor.nope
         except AttributeError as error:
