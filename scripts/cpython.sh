@@ -4,6 +4,7 @@
 #
 #   python=$(bash scripts/cpython.sh freethreaded)    # --disable-gil
 #   python=$(bash scripts/cpython.sh musl)            # on musl, with Debian's musl-gcc
+#   python=$(bash scripts/cpython.sh tsan)            # --disable-gil, under ThreadSanitizer
 #
 # Each build is cached outside the checkout, in $VANTOR_CACHE (default /var/cache/vantor), in a
 # folder named after the variant and a hash of the tarball and the variant's settings (and
@@ -12,7 +13,7 @@
 # not overlap: a second caller waits for the first. The build's own output goes to a log file in
 # that folder, named if the build fails.
 set -euo pipefail
-VARIANT=${1:?usage: cpython.sh freethreaded|musl}
+VARIANT=${1:?usage: cpython.sh freethreaded|musl|tsan}
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 source "$ROOT/scripts/common.sh"
 CACHE=${VANTOR_CACHE:-/var/cache/vantor}
@@ -94,6 +95,7 @@ CONFIGURE=()
 BUILD_ENV=()
 case "$VARIANT" in
   freethreaded) CONFIGURE=(--disable-gil) ;;
+  tsan) CONFIGURE=(--disable-gil --with-thread-sanitizer) ;;
   # musl-gcc sees musl's headers and libraries only, so the modules that need libraries other
   # than those built above (ssl, bz2, lzma, ...) are left out: pip installs from wheels offline.
   # pkg-config would point the build at the host's glibc libraries.
