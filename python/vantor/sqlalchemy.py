@@ -34,12 +34,15 @@ from typing import Any
 
 import vantor
 from vantor._convert import missing, to_vantor
+from vantor._convert import to_std as _to_std
 
 try:
     from sqlalchemy import event as _event
     from sqlalchemy import types as _types
     from sqlalchemy.engine import Dialect
+    from sqlalchemy.ext.compiler import compiles as _compiles
     from sqlalchemy.orm import Mapper as _Mapper
+    from sqlalchemy.sql.functions import FunctionElement as _FunctionElement
 except ImportError as error:  # pragma: no cover - depends on the environment
     raise missing("SQLAlchemy 2", "sqlalchemy") from error
 
@@ -49,6 +52,52 @@ _VantorUUID = vantor.UUID
 _StdUUID = _uuid.UUID
 _from_int = _VantorUUID.from_int
 _from_bytes = _VantorUUID.from_bytes
+
+
+class _AsText(_FunctionElement[Any]):
+    """The column as PostgreSQL's text form of a `uuid`, selected so that the driver hands over
+    a `str` for vantor to parse: no `uuid.UUID` is built on the way. Elsewhere the column as it
+    is."""
+
+    inherit_cache = True
+    name = "vantor_uuid_as_text"
+
+    def __init__(self, column: Any, type_: Any) -> None:
+        super().__init__(column)
+        self.type = type_
+
+
+@_compiles(_AsText)
+def _render_column(element: _AsText, compiler: Any, **kw: Any) -> str:
+    return str(compiler.process(element.clauses, **kw))
+
+
+@_compiles(_AsText, "postgresql")
+def _render_as_text(element: _AsText, compiler: Any, **kw: Any) -> str:
+    return f"CAST({compiler.process(element.clauses, **kw)} AS TEXT)"
+
+
+def _load(value: Any) -> vantor.UUID | None:
+    # Text from the cast above; the driver's own class, or bytes, where a query reads the
+    # column without it (textual SQL, RETURNING).
+    if value.__class__ is str:
+        return _VantorUUID(value)
+    if value is None or isinstance(value, _VantorUUID):
+        return value
+    if isinstance(value, _StdUUID):
+        return _from_int(value.int)
+    if isinstance(value, (bytes, bytearray, memoryview)):
+        return _from_bytes(bytes(value))
+    return to_vantor(value)
+
+
+def _bind_text(value: Any) -> str | None:
+    # Sent as text with the `::UUID` cast the PostgreSQL dialects put on every uuid parameter.
+    if value.__class__ is _VantorUUID:
+        return str(value)
+    if value is None:
+        return None
+    return str(to_vantor(value))
 
 
 class UUID(_types.TypeDecorator[vantor.UUID]):
@@ -69,24 +118,31 @@ class UUID(_types.TypeDecorator[vantor.UUID]):
             return dialect.type_descriptor(_types.Uuid(as_uuid=True, native_uuid=True))
         return dialect.type_descriptor(_types.BINARY(16))
 
+    # On PostgreSQL values travel as text both ways, which the drivers pass through as `str`;
+    # the processors replace the decorated type's whole chain, so nothing else sees them.
+    def bind_processor(self, dialect: Dialect) -> Any:
+        if dialect.name == "postgresql":
+            return _bind_text
+        return super().bind_processor(dialect)
+
+    def result_processor(self, dialect: Dialect, coltype: Any) -> Any:
+        if dialect.name == "postgresql":
+            return _load
+        return super().result_processor(dialect, coltype)
+
+    def column_expression(self, column: Any) -> Any:
+        return _AsText(column, self)
+
     def process_bind_param(self, value: Any, dialect: Dialect) -> Any:
         if value is None:
             return None
         if dialect.supports_native_uuid:
-            # The drivers take the standard class for a native column.
-            if isinstance(value, _StdUUID):
-                return value
-            return _StdUUID(int=to_vantor(value).int)
+            # The other drivers take the standard class for a native column.
+            return _to_std(value)
         return to_vantor(value).bytes
 
     def process_result_value(self, value: Any, dialect: Dialect) -> vantor.UUID | None:
-        if value is None or isinstance(value, _VantorUUID):
-            return value
-        if isinstance(value, _StdUUID):
-            return _from_int(value.int)
-        if isinstance(value, (bytes, bytearray, memoryview)):
-            return _from_bytes(bytes(value))
-        return to_vantor(value)
+        return None if value is None else _load(value)
 
     def coerce_compared_value(self, op: Any, value: Any) -> _types.TypeEngine[Any]:
         # `column == "…"` and `column == uuid.UUID(...)` bind through this type too.
