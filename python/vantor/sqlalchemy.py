@@ -91,8 +91,10 @@ def _load(value: Any) -> vantor.UUID | None:
         return _VantorUUID(value)
     if cls is bytes:
         return _from_bytes(value)
-    if value is None or cls is _VantorUUID:
-        return value
+    if value is None:
+        return None
+    if cls is _VantorUUID:
+        return value  # type: ignore[no-any-return]
     if isinstance(value, _StdUUID):
         return _from_int(value.int)
     if isinstance(value, (bytes, bytearray, memoryview)):
@@ -111,7 +113,7 @@ def _bind_text(value: Any) -> str | None:
 
 def _bind_bytes(value: Any) -> bytes | None:
     if value.__class__ is _VantorUUID:
-        return value.bytes  # type: ignore[no-any-return]
+        return value.bytes
     if value is None:
         return None
     return to_vantor(value).bytes
