@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "companion/companion.hpp"
+#include "native/native.hpp"
 #include "hash/md5.hpp"
 #include "hash/sha1.hpp"
 #include "module/binding.hpp"
