@@ -20,7 +20,7 @@
 #include "random/thread_rng.hpp"
 #include "time/clock.hpp"
 #include "time/v7.hpp"
-#include "time/v7_batch.hpp"
+#include "time/v7_reservation.hpp"
 #include "uuid/text.hpp"
 
 namespace vantor::py {

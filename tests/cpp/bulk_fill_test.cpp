@@ -14,7 +14,7 @@
 #include "random/chacha_wide.hpp"
 #include "random/thread_rng.hpp"
 #include "time/v7.hpp"
-#include "time/v7_batch.hpp"
+#include "time/v7_reservation.hpp"
 
 namespace vantor {
 namespace {
