@@ -1,7 +1,7 @@
 // Everything the core asks of the operating system, behind one interface. Each service is
-// implemented once per system in src/platform/<service>_<system>.cpp (a _posix file serves Linux
-// and macOS alike); the build picks the files for the target, so nothing outside this folder
-// tests which system it runs on.
+// implemented once per mechanism in src/platform/<service>_<mechanism>.cpp (getrandom, posix,
+// win32, ...), and systems with the same mechanism share the file; the build lists each system's
+// files, so nothing outside this folder tests which system it runs on.
 #pragma once
 
 #include <cstddef>

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/entropy_linux.hpp"
+#include "platform/entropy_getrandom.hpp"
 #include "platform/platform.hpp"
 
 namespace vantor {

@@ -1,4 +1,4 @@
-#include "platform/entropy_linux.hpp"
+#include "platform/entropy_getrandom.hpp"
 
 #include <sys/random.h>
 
