@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,23 +14,26 @@ namespace vantor::platform {
 
 // ---- Entropy --------------------------------------------------------------------------------
 
-struct EntropyStatus {
+// Why a read of the system's random source failed.
+struct EntropyError {
   enum class Kind : uint8_t {
-    filled,             // dst[0..len) holds fresh random bytes
-    os_error,           // the system reported error `code` (text: error_text)
-    no_error_number,    // the call failed without saying why (errno not positive)
+    system_error,       // the system reported its error code `code`
+    no_error_code,      // the call failed without saying why (errno 0 or negative)
     unexpected_result,  // the call returned something its contract rules out
   };
-  Kind kind = Kind::filled;
-  int code = 0;  // for os_error
+  Kind kind = Kind::system_error;
+  int code = 0;  // for system_error: errno on Linux and macOS, an NTSTATUS on Windows
 
-  friend bool operator==(const EntropyStatus&, const EntropyStatus&) = default;
+  // system_error: describe_system_error(code); the other kinds a fixed text.
+  std::string text() const;
+
+  friend bool operator==(const EntropyError&, const EntropyError&) = default;
 };
 
 // Fills dst[0..len) from the system's cryptographic random source (getrandom on Linux,
 // getentropy on macOS, BCryptGenRandom on Windows). Interrupted calls are retried and short
 // reads continued; any other failure ends the read: there is no fallback source.
-EntropyStatus read_entropy(uint8_t* dst, size_t len) noexcept;
+std::optional<EntropyError> read_entropy(uint8_t* dst, size_t len) noexcept;
 
 // ---- Wall clock -----------------------------------------------------------------------------
 
@@ -78,6 +82,10 @@ void prefault_pages(void* data, size_t size) noexcept;
 // The system's message for an error code returned by these functions (errno on Linux and macOS,
 // a Win32 or NTSTATUS code on Windows); "Unknown error N" if the system has none.
 std::string error_text(int code);
+
+// A system error code with its description: error_text(code), then " (os error N)", e.g.
+// "Input/output error (os error 5)".
+std::string describe_system_error(int code);
 
 // ---- Processor features the system reports --------------------------------------------------
 

@@ -22,9 +22,6 @@ struct KeyBuffer {
   ~KeyBuffer() { platform::secure_zero(bytes, sizeof bytes); }
 };
 
-// "<message> (os error N)" for an error number returned by a pthread or platform function.
-std::string os_error_text(int err) { return EntropyError{EntropyError::Kind::os_error, err}.text(); }
-
 std::atomic<size_t> live_generators{0};
 
 }  // namespace
@@ -100,7 +97,7 @@ u128 ThreadRng::draw_u128_slow() {
   return w[0] | uint64_t{w[1]} << 32 | u128{w[2] | uint64_t{w[3]} << 32} << 64;
 }
 
-std::optional<EntropyError> ThreadRng::reseed() {
+std::optional<platform::EntropyError> ThreadRng::reseed() {
   buffer_[0] = kBufferWords;
   KeyBuffer key;
   if (auto err = entropy_(key.bytes, sizeof key.bytes)) return err;
@@ -145,11 +142,11 @@ void after_fork_in_child() {
 // call_once, which lets the next thread_rng() try again.
 void setup_process() {
   if (int err = pthread_key_create(&destructor_key, &destroy_at_thread_exit)) {
-    internal_failure("could not initialize ThreadRng: pthread_key_create: " + os_error_text(err));
+    internal_failure("could not initialize ThreadRng: pthread_key_create: " + platform::describe_system_error(err));
   }
   if (int err = platform::register_fork_child_handler(&after_fork_in_child)) {
     pthread_key_delete(destructor_key);
-    internal_failure("could not initialize ThreadRng: pthread_atfork: " + os_error_text(err));
+    internal_failure("could not initialize ThreadRng: pthread_atfork: " + platform::describe_system_error(err));
   }
 }
 
@@ -157,7 +154,7 @@ void setup_process() {
 
 ThreadRng& create_thread_rng() {
   KeyBuffer key;
-  if (auto err = read_os_entropy(key.bytes, sizeof key.bytes)) {
+  if (auto err = platform::read_entropy(key.bytes, sizeof key.bytes)) {
     internal_failure("could not initialize ThreadRng: " + err->text());
   }
   // Detect the CPU now rather than in the first refill, which is on the path of a draw.
@@ -167,7 +164,7 @@ ThreadRng& create_thread_rng() {
   auto* rng = new ThreadRng(key.bytes);
   if (int err = pthread_setspecific(destructor_key, rng)) {
     delete rng;
-    internal_failure("could not initialize ThreadRng: pthread_setspecific: " + os_error_text(err));
+    internal_failure("could not initialize ThreadRng: pthread_setspecific: " + platform::describe_system_error(err));
   }
   detail::tls_thread_rng = rng;
   return *rng;
