@@ -61,6 +61,38 @@ struct HardwareAddress {
 // False if the interfaces cannot be listed at all.
 bool list_hardware_addresses(std::vector<HardwareAddress>& out);
 
+// ---- Per-thread values ----------------------------------------------------------------------
+
+// A failed system call: its name and the system's error code (for describe_system_error).
+struct SystemCallError {
+  const char* call;
+  int code;
+};
+
+// A key under which each thread keeps one pointer of its own. When a thread that set a non-null
+// value exits, the key's destructor runs with that value, after the thread's C++ thread_local
+// destructors: those may still set a new value, and the destructor then runs again for it.
+struct ThreadKey {
+  uintptr_t id = 0;
+};
+
+std::optional<SystemCallError> create_thread_key(ThreadKey& key, void (*destructor)(void*)) noexcept;
+void delete_thread_key(ThreadKey key) noexcept;
+// Sets the calling thread's value for `key`.
+std::optional<SystemCallError> set_thread_value(ThreadKey key, void* value) noexcept;
+
+// On a thread_local that the hot path reads: initial-exec makes a read a load relative to the
+// thread pointer (plus one GOT load in position-independent code) instead of a call to
+// __tls_get_addr, also when the core is linked into a shared object. glibc keeps spare static TLS
+// room for libraries loaded with dlopen, as extension modules are; musl has none and refuses to
+// load such a library ("initial-exec TLS resolves to dynamic definition"), so elsewhere the
+// default model is used.
+#if defined(__GLIBC__)
+#define VANTOR_TLS_MODEL __attribute__((tls_model("initial-exec")))
+#else
+#define VANTOR_TLS_MODEL
+#endif
+
 // ---- Processes ------------------------------------------------------------------------------
 
 // Has `handler` run in the child after every fork() of this process. 0 on success, else an

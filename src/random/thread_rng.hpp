@@ -114,17 +114,6 @@ inline u128 ThreadRng::draw_u128() {
   return v;
 }
 
-// initial-exec makes a read of a thread_local a load relative to the thread pointer (plus one GOT
-// load in position-independent code) instead of a call to __tls_get_addr, also when the core is
-// linked into a shared object. glibc keeps spare static TLS room for libraries loaded with
-// dlopen, as extension modules are; musl has none and refuses to load such a library
-// ("initial-exec TLS resolves to dynamic definition"), so elsewhere the default model is used.
-#if defined(__GLIBC__)
-#define VANTOR_TLS_MODEL __attribute__((tls_model("initial-exec")))
-#else
-#define VANTOR_TLS_MODEL
-#endif
-
 namespace detail {
 // Constant-initialised, so reads need no initialisation guard.
 extern constinit thread_local ThreadRng* tls_thread_rng VANTOR_TLS_MODEL;
