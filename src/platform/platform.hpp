@@ -47,6 +47,9 @@ struct WallClockReading {
 // 0 on success; otherwise an error code for error_text, and `out` is unspecified.
 int read_wall_clock(WallClockReading& out) noexcept;
 
+// The call read_wall_clock makes, as failure messages name it: "clock_gettime(CLOCK_REALTIME)".
+const char* wall_clock_call() noexcept;
+
 // ---- Network interfaces ---------------------------------------------------------------------
 
 // The first octets of one interface's hardware (link-layer) address, as the system lists them.
