@@ -47,7 +47,8 @@ struct WallClockReading {
 // 0 on success; otherwise an error code for error_text, and `out` is unspecified.
 int read_wall_clock(WallClockReading& out) noexcept;
 
-// The call read_wall_clock makes, as failure messages name it: "clock_gettime(CLOCK_REALTIME)".
+// The call read_wall_clock makes, as failure messages name it, e.g.
+// "clock_gettime(CLOCK_REALTIME)".
 const char* wall_clock_call() noexcept;
 
 // ---- Network interfaces ---------------------------------------------------------------------
