@@ -51,8 +51,8 @@ prepare_foreign_python() {
   fi
   mkdir -p "$dir/obj"
   local source objects=()
-  # The module's sources as CMake lists them: src/*/*_py.cpp also matches the companion's.
-  for source in $(printf '%s\n' "$ROOT"/src/module/*.cpp "$ROOT"/src/companion/*.cpp \
+  # The module's sources as CMake lists them: src/*/*_py.cpp also matches src/native's.
+  for source in $(printf '%s\n' "$ROOT"/src/module/*.cpp "$ROOT"/src/native/*.cpp \
                   "$ROOT"/src/*/*_py.cpp | sort -u); do
     local object="$dir/obj/$(basename "$source" .cpp).o"
     objects+=("$object")

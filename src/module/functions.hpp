@@ -3,7 +3,7 @@
 #pragma once
 
 #include "module/boundary.hpp"
-#include "time/v7_batch.hpp"
+#include "time/v7_reservation.hpp"
 
 namespace vantor::py {
 

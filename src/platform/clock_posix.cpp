@@ -15,4 +15,6 @@ int read_wall_clock(WallClockReading& out) noexcept {
   return 0;
 }
 
+const char* wall_clock_call() noexcept { return "clock_gettime(CLOCK_REALTIME)"; }
+
 }  // namespace vantor::platform

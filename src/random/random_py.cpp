@@ -36,7 +36,7 @@ Result<Ref> uuid8(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
 }
 
 Result<Ref> reseed(PyObject*) {
-  std::optional<EntropyError> error = thread_rng().reseed();
+  std::optional<platform::EntropyError> error = thread_rng().reseed();
   if (error) return fail(PyExc_OSError, error->text());
   return new_none();
 }

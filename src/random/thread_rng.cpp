@@ -1,7 +1,5 @@
 #include "random/thread_rng.hpp"
 
-#include <pthread.h>
-
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -21,9 +19,6 @@ struct KeyBuffer {
   uint8_t bytes[ThreadRng::kKeyBytes];
   ~KeyBuffer() { platform::secure_zero(bytes, sizeof bytes); }
 };
-
-// "<message> (os error N)" for an error number returned by a pthread or platform function.
-std::string os_error_text(int err) { return EntropyError{EntropyError::Kind::os_error, err}.text(); }
 
 std::atomic<size_t> live_generators{0};
 
@@ -100,7 +95,7 @@ u128 ThreadRng::draw_u128_slow() {
   return w[0] | uint64_t{w[1]} << 32 | u128{w[2] | uint64_t{w[3]} << 32} << 64;
 }
 
-std::optional<EntropyError> ThreadRng::reseed() {
+std::optional<platform::EntropyError> ThreadRng::reseed() {
   buffer_[0] = kBufferWords;
   KeyBuffer key;
   if (auto err = entropy_(key.bytes, sizeof key.bytes)) return err;
@@ -123,12 +118,12 @@ constinit thread_local ThreadRng* tls_thread_rng VANTOR_TLS_MODEL = nullptr;
 
 namespace {
 
-pthread_key_t destructor_key;
+platform::ThreadKey destructor_key;
 std::once_flag process_setup;
 
-// Runs at thread exit (pthread key destructors come after C++ thread_local destructors, so
-// those may still draw). Clearing the pointer lets a later destructor that draws get a new
-// generator, which glibc then destroys in its next round of key destructors.
+// Runs at thread exit, after C++ thread_local destructors, which may still draw. Clearing the
+// pointer lets a later destructor that draws get a new generator, which the key then destroys in
+// its next round of destructors.
 void destroy_at_thread_exit(void* p) {
   detail::tls_thread_rng = nullptr;
   delete static_cast<ThreadRng*>(p);
@@ -140,16 +135,19 @@ void after_fork_in_child() {
   if (ThreadRng* rng = detail::tls_thread_rng) rng->mark_forked();
 }
 
+[[noreturn]] void fail_to_initialize(const platform::SystemCallError& error) {
+  internal_failure(std::string("could not initialize ThreadRng: ") + error.call + ": " +
+                   platform::describe_system_error(error.code));
+}
+
 // Both registrations happen before the first generator is published, so no generator can be
 // inherited by a child that was forked before the fork handler existed. A failure throws out of
 // call_once, which lets the next thread_rng() try again.
 void setup_process() {
-  if (int err = pthread_key_create(&destructor_key, &destroy_at_thread_exit)) {
-    internal_failure("could not initialize ThreadRng: pthread_key_create: " + os_error_text(err));
-  }
+  if (auto err = platform::create_thread_key(destructor_key, &destroy_at_thread_exit)) fail_to_initialize(*err);
   if (int err = platform::register_fork_child_handler(&after_fork_in_child)) {
-    pthread_key_delete(destructor_key);
-    internal_failure("could not initialize ThreadRng: pthread_atfork: " + os_error_text(err));
+    platform::delete_thread_key(destructor_key);
+    fail_to_initialize({"pthread_atfork", err});
   }
 }
 
@@ -157,7 +155,7 @@ void setup_process() {
 
 ThreadRng& create_thread_rng() {
   KeyBuffer key;
-  if (auto err = read_os_entropy(key.bytes, sizeof key.bytes)) {
+  if (auto err = platform::read_entropy(key.bytes, sizeof key.bytes)) {
     internal_failure("could not initialize ThreadRng: " + err->text());
   }
   // Detect the CPU now rather than in the first refill, which is on the path of a draw.
@@ -165,9 +163,9 @@ ThreadRng& create_thread_rng() {
   std::call_once(process_setup, setup_process);
 
   auto* rng = new ThreadRng(key.bytes);
-  if (int err = pthread_setspecific(destructor_key, rng)) {
+  if (auto err = platform::set_thread_value(destructor_key, rng)) {
     delete rng;
-    internal_failure("could not initialize ThreadRng: pthread_setspecific: " + os_error_text(err));
+    fail_to_initialize(*err);
   }
   detail::tls_thread_rng = rng;
   return *rng;

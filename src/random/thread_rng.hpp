@@ -10,13 +10,13 @@
 #include <optional>
 #include <span>
 
-#include "random/entropy.hpp"
+#include "platform/platform.hpp"
 #include "uuid/uuid_value.hpp"
 
 namespace vantor {
 
-// Where a generator takes its keys from (read_os_entropy unless a test injects another).
-using EntropyFn = std::optional<EntropyError> (*)(uint8_t* dst, size_t len);
+// Where a generator takes its keys from (the system's source unless a test injects another).
+using EntropyFn = std::optional<platform::EntropyError> (*)(uint8_t* dst, size_t len);
 
 class alignas(64) ThreadRng {
  public:
@@ -27,7 +27,7 @@ class alignas(64) ThreadRng {
 
   // Nothing is computed yet: the first draw computes blocks 0-3 of `key`, without rekeying.
   explicit ThreadRng(std::span<const uint8_t, kKeyBytes> key,
-                     EntropyFn entropy = &read_os_entropy) noexcept;
+                     EntropyFn entropy = &platform::read_entropy) noexcept;
   ~ThreadRng();
   ThreadRng(const ThreadRng&) = delete;
   ThreadRng& operator=(const ThreadRng&) = delete;
@@ -46,7 +46,7 @@ class alignas(64) ThreadRng {
 
   // Discards the buffered words and takes a new key from the entropy source. On failure the key
   // and block counter are kept (the buffer stays discarded) and the error is returned.
-  std::optional<EntropyError> reseed();
+  std::optional<platform::EntropyError> reseed();
 
   // For a forked child: not one more word of the stream the parent also holds is handed out.
   // The next draw replaces the key first (and fails, to be retried, if it cannot).
@@ -113,17 +113,6 @@ inline u128 ThreadRng::draw_u128() {
   buffer_[0] = static_cast<uint32_t>(p + 4);
   return v;
 }
-
-// initial-exec makes a read of a thread_local a load relative to the thread pointer (plus one GOT
-// load in position-independent code) instead of a call to __tls_get_addr, also when the core is
-// linked into a shared object. glibc keeps spare static TLS room for libraries loaded with
-// dlopen, as extension modules are; musl has none and refuses to load such a library
-// ("initial-exec TLS resolves to dynamic definition"), so elsewhere the default model is used.
-#if defined(__GLIBC__)
-#define VANTOR_TLS_MODEL __attribute__((tls_model("initial-exec")))
-#else
-#define VANTOR_TLS_MODEL
-#endif
 
 namespace detail {
 // Constant-initialised, so reads need no initialisation guard.

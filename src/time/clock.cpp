@@ -29,13 +29,13 @@ std::string ClockBeforeEpoch::describe() const {
   return text;
 }
 
-std::expected<Timestamp, ClockBeforeEpoch> timestamp_from_timespec(timespec reading) noexcept {
+std::expected<Timestamp, ClockBeforeEpoch> timestamp_from_reading(platform::WallClockReading reading) noexcept {
   // The clock's own normal form after 1970 needs no arithmetic (and no 128-bit division).
-  if (reading.tv_sec >= 0 && reading.tv_nsec >= 0 && reading.tv_nsec < kNanosPerSecond) [[likely]]
-    return Timestamp{static_cast<uint64_t>(reading.tv_sec), static_cast<uint32_t>(reading.tv_nsec)};
-  // 128 bits hold any tv_sec * 10^9 + tv_nsec, even at the extremes of time_t and long, so the
-  // sign of the whole reading decides, not the sign of one field.
-  __int128 total = static_cast<__int128>(reading.tv_sec) * kNanosPerSecond + reading.tv_nsec;
+  if (reading.seconds >= 0 && reading.nanoseconds >= 0 && reading.nanoseconds < kNanosPerSecond) [[likely]]
+    return Timestamp{static_cast<uint64_t>(reading.seconds), static_cast<uint32_t>(reading.nanoseconds)};
+  // 128 bits hold any seconds * 10^9 + nanoseconds, even at the extremes of both, so the sign of
+  // the whole reading decides, not the sign of one field.
+  __int128 total = static_cast<__int128>(reading.seconds) * kNanosPerSecond + reading.nanoseconds;
   if (total >= 0) {
     return Timestamp{static_cast<uint64_t>(total / kNanosPerSecond),
                      static_cast<uint32_t>(total % kNanosPerSecond)};
@@ -46,14 +46,11 @@ std::expected<Timestamp, ClockBeforeEpoch> timestamp_from_timespec(timespec read
 }
 
 std::expected<Timestamp, ClockBeforeEpoch> now_since_epoch() noexcept(false) {
-  platform::WallClockReading wall;
-  if (int error = platform::read_wall_clock(wall)) {
-    internal_failure(std::string("clock_gettime(CLOCK_REALTIME) failed: ") + platform::error_text(error));
+  platform::WallClockReading reading;
+  if (int error = platform::read_wall_clock(reading)) {
+    internal_failure(std::string(platform::wall_clock_call()) + " failed: " + platform::error_text(error));
   }
-  timespec reading{};
-  reading.tv_sec = static_cast<time_t>(wall.seconds);
-  reading.tv_nsec = static_cast<decltype(reading.tv_nsec)>(wall.nanoseconds);
-  return timestamp_from_timespec(reading);
+  return timestamp_from_reading(reading);
 }
 
 std::string clock_failure_message(const ClockBeforeEpoch& error) {

@@ -5,9 +5,10 @@
 
 #include <compare>
 #include <cstdint>
-#include <ctime>
 #include <expected>
 #include <string>
+
+#include "platform/platform.hpp"
 
 namespace vantor {
 
@@ -31,11 +32,12 @@ struct ClockBeforeEpoch {
   std::string describe() const;
 };
 
-// The pure half of now_since_epoch(). Accepts any tv_nsec, including negative or >= 10^9 values,
-// by treating the reading as tv_sec * 10^9 + tv_nsec nanoseconds.
-std::expected<Timestamp, ClockBeforeEpoch> timestamp_from_timespec(timespec reading) noexcept;
+// The pure half of now_since_epoch(). Accepts any nanoseconds, including negative or >= 10^9
+// values, by treating the reading as seconds * 10^9 + nanoseconds.
+std::expected<Timestamp, ClockBeforeEpoch> timestamp_from_reading(platform::WallClockReading reading) noexcept;
 
-// Reads CLOCK_REALTIME. The clock call itself failing is an internal failure (throws Panic).
+// Reads the system's real-time clock. The clock call itself failing is an internal failure
+// (throws Panic).
 std::expected<Timestamp, ClockBeforeEpoch> now_since_epoch() noexcept(false);
 
 // Panic texts for a pre-epoch clock. The first is for uuid1/uuid6 without an explicit clock

@@ -10,13 +10,13 @@
 #include "time/gregorian.hpp"
 #include "time/node.hpp"
 #include "time/v7.hpp"
-#include "time/v7_batch.hpp"
+#include "time/v7_reservation.hpp"
 
 namespace vantor::py {
 namespace {
 
 #ifdef Py_GIL_DISABLED
-// Threads run in parallel: each takes its values from a block of its own (v7_batch.hpp).
+// Threads run in parallel: each takes its values from a block of its own (v7_reservation.hpp).
 constinit thread_local V7Reservation tls_v7_reservation;
 #endif
 

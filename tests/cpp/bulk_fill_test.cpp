@@ -14,7 +14,7 @@
 #include "random/chacha_wide.hpp"
 #include "random/thread_rng.hpp"
 #include "time/v7.hpp"
-#include "time/v7_batch.hpp"
+#include "time/v7_reservation.hpp"
 
 namespace vantor {
 namespace {
@@ -29,14 +29,14 @@ Key key_from(uint8_t seed) {
 
 // Every key replacement hands out the next key of a fixed series.
 int entropy_calls = 0;
-std::optional<EntropyError> counting_entropy(uint8_t* dst, size_t len) {
+std::optional<platform::EntropyError> counting_entropy(uint8_t* dst, size_t len) {
   Key key = key_from(static_cast<uint8_t>(100 + entropy_calls++));
   std::memcpy(dst, key.data(), len);
   return std::nullopt;
 }
 
-std::optional<EntropyError> failing_entropy(uint8_t*, size_t) {
-  return EntropyError{EntropyError::Kind::os_error, 5};
+std::optional<platform::EntropyError> failing_entropy(uint8_t*, size_t) {
+  return platform::EntropyError{platform::EntropyError::Kind::system_error, 5};
 }
 
 // The keystream bytes `count` single-word draws give, little-endian.

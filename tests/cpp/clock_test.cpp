@@ -41,22 +41,19 @@ INSTANTIATE_TEST_SUITE_P(
                       DescribeCase{{UINT64_MAX, 999'999'999},
                                    "SystemTimeError(18446744073709551615.999999999s)"}));
 
-struct TimespecCase {
-  int64_t tv_sec;
-  long tv_nsec;
+struct ReadingCase {
+  int64_t reading_seconds;
+  int64_t reading_nanoseconds;
   bool before_epoch;
   uint64_t seconds;
   uint32_t subsec_nanos;
 };
 
-class ClockTimespec : public ::testing::TestWithParam<TimespecCase> {};
+class ClockReading : public ::testing::TestWithParam<ReadingCase> {};
 
-TEST_P(ClockTimespec, SplitsIntoDistanceFromEpoch) {
-  const TimespecCase& c = GetParam();
-  timespec reading{};
-  reading.tv_sec = static_cast<time_t>(c.tv_sec);
-  reading.tv_nsec = c.tv_nsec;
-  auto result = timestamp_from_timespec(reading);
+TEST_P(ClockReading, SplitsIntoDistanceFromEpoch) {
+  const ReadingCase& c = GetParam();
+  auto result = timestamp_from_reading({c.reading_seconds, c.reading_nanoseconds});
   ASSERT_EQ(!result.has_value(), c.before_epoch);
   if (c.before_epoch) {
     EXPECT_EQ(result.error(), (ClockBeforeEpoch{c.seconds, c.subsec_nanos}));
@@ -69,20 +66,20 @@ constexpr int64_t kMinSec = std::numeric_limits<int64_t>::min();
 constexpr int64_t kMaxSec = std::numeric_limits<int64_t>::max();
 
 INSTANTIATE_TEST_SUITE_P(
-    ClockReadings, ClockTimespec,
-    ::testing::Values(TimespecCase{0, 0, false, 0, 0},
-                      TimespecCase{1'700'000'000, 123'456'789, false, 1'700'000'000, 123'456'789},
-                      TimespecCase{kMaxSec, 999'999'999, false, uint64_t{kMaxSec}, 999'999'999},
+    ClockReadings, ClockReading,
+    ::testing::Values(ReadingCase{0, 0, false, 0, 0},
+                      ReadingCase{1'700'000'000, 123'456'789, false, 1'700'000'000, 123'456'789},
+                      ReadingCase{kMaxSec, 999'999'999, false, uint64_t{kMaxSec}, 999'999'999},
                       // Not normalised by the source: still read as a plain nanosecond sum.
-                      TimespecCase{0, 1'500'000'000, false, 1, 500'000'000},
-                      TimespecCase{1, -1, false, 0, 999'999'999},
+                      ReadingCase{0, 1'500'000'000, false, 1, 500'000'000},
+                      ReadingCase{1, -1, false, 0, 999'999'999},
                       // -1 s + 0.3 s is 0.7 s before, not 1.3 s.
-                      TimespecCase{-1, 300'000'000, true, 0, 700'000'000},
-                      TimespecCase{-1, 0, true, 1, 0},
-                      TimespecCase{0, -1, true, 0, 1},
-                      TimespecCase{-2, 999'999'999, true, 1, 1},
-                      TimespecCase{-86400, 0, true, 86400, 0},
-                      TimespecCase{kMinSec, 0, true, uint64_t{1} << 63, 0}));
+                      ReadingCase{-1, 300'000'000, true, 0, 700'000'000},
+                      ReadingCase{-1, 0, true, 1, 0},
+                      ReadingCase{0, -1, true, 0, 1},
+                      ReadingCase{-2, 999'999'999, true, 1, 1},
+                      ReadingCase{-86400, 0, true, 86400, 0},
+                      ReadingCase{kMinSec, 0, true, uint64_t{1} << 63, 0}));
 
 TEST(ClockNow, ReadsAfterTheEpoch) {
   auto now = now_since_epoch();

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "platform/platform.hpp"
@@ -21,7 +22,7 @@ TEST(PlatformEntropy, FillsLargeAndOddSizedBuffersToTheEnd) {
   // a chance of 2^-256 with a working source.
   for (size_t len : {size_t{1}, size_t{33}, size_t{257}, size_t{70'001}}) {
     std::vector<uint8_t> buffer(len + 32, 0);
-    ASSERT_EQ(platform::read_entropy(buffer.data(), len).kind, platform::EntropyStatus::Kind::filled);
+    ASSERT_EQ(platform::read_entropy(buffer.data(), len), std::nullopt);
     const size_t tail = std::min<size_t>(len, 32);
     if (tail == 32) {
       EXPECT_TRUE(std::any_of(buffer.begin() + (len - 32), buffer.begin() + len, [](uint8_t b) { return b != 0; }))

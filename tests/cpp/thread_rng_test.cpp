@@ -68,10 +68,10 @@ std::vector<uint32_t> keystream_words(const Key& key, uint64_t first_block, size
 // so that a generator using a half-read key would be noticed.
 struct Source {
   int calls = 0;
-  std::optional<EntropyError> failure;
+  std::optional<platform::EntropyError> failure;
 } source;
 
-std::optional<EntropyError> scripted_entropy(uint8_t* dst, size_t len) {
+std::optional<platform::EntropyError> scripted_entropy(uint8_t* dst, size_t len) {
   ++source.calls;
   EXPECT_EQ(len, 32u);
   if (source.failure) {
@@ -82,7 +82,7 @@ std::optional<EntropyError> scripted_entropy(uint8_t* dst, size_t len) {
   return std::nullopt;
 }
 
-const EntropyError kEio{EntropyError::Kind::os_error, 5};
+const platform::EntropyError kEio{platform::EntropyError::Kind::system_error, 5};
 // The system's own message for error 5 (glibc: "Input/output error (os error 5)").
 const std::string kReseedPanic = "could not reseed ThreadRng: " + kEio.text();
 

@@ -1,5 +1,5 @@
 #include "time/v7.hpp"
-#include "time/v7_batch.hpp"
+#include "time/v7_reservation.hpp"
 
 #include <gtest/gtest.h>
 

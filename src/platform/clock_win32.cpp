@@ -24,4 +24,6 @@ int read_wall_clock(WallClockReading& out) noexcept {
   return 0;
 }
 
+const char* wall_clock_call() noexcept { return "GetSystemTimePreciseAsFileTime"; }
+
 }  // namespace vantor::platform

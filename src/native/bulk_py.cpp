@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "companion/companion.hpp"
+#include "native/native.hpp"
 #include "hash/md5.hpp"
 #include "hash/sha1.hpp"
 #include "module/binding.hpp"
@@ -20,7 +20,7 @@
 #include "random/thread_rng.hpp"
 #include "time/clock.hpp"
 #include "time/v7.hpp"
-#include "time/v7_batch.hpp"
+#include "time/v7_reservation.hpp"
 #include "uuid/text.hpp"
 
 namespace vantor::py {

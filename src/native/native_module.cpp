@@ -1,6 +1,6 @@
 // The extension module `vantor._native`, the second entry point of the shared object that holds
-// `_vantor`. The package loads it from the same file (python/vantor/_companion.py), so the
-// dynamic loader hands back the same library and both modules share one core and its state.
+// `_vantor`. The package loads it from that same file, so the dynamic loader hands back the
+// same library and both modules share one core and its state.
 //
 // Its names: std_<name> for vantor.std (only when the standard class has the expected slots),
 // bulk_<name> for vantor.bulk, `std_native`, telling which of the two vantor.std uses, and
@@ -8,7 +8,7 @@
 // vantor.PanicException; _vantor itself does not export it).
 #include <string>
 
-#include "companion/companion.hpp"
+#include "native/native.hpp"
 #include "module/functions.hpp"
 #include "module/gil.hpp"
 

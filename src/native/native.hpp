@@ -1,4 +1,4 @@
-// The companion module `vantor._native`: bulk generation (vantor.bulk) and the generators that
+// The extension module `vantor._native`: bulk generation (vantor.bulk) and the generators that
 // return the standard library's uuid.UUID (vantor.std). It lives in the same shared object as
 // `_vantor`, so both use one set of per-thread generators and one version-7 state.
 #pragma once
@@ -29,7 +29,7 @@ void set_std_layout(const StdLayout& layout) noexcept;
 Result<Ref> new_std_uuid(const UuidValue& value, PyObject* is_safe = nullptr);
 
 // Function tables, each ending in a zeroed entry. Names are those the Python package gives them.
-std::span<PyMethodDef> std_functions();   // src/companion/std_py.cpp
-std::span<PyMethodDef> bulk_functions();  // src/companion/bulk_py.cpp
+std::span<PyMethodDef> std_functions();   // src/native/std_py.cpp
+std::span<PyMethodDef> bulk_functions();  // src/native/bulk_py.cpp
 
 }  // namespace vantor::py

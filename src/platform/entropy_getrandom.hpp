@@ -1,4 +1,5 @@
-// The read loop behind read_entropy on Linux, open to tests that stand in for getrandom(2).
+// The read loop behind read_entropy where getrandom(2) is the source, open to tests that stand
+// in for it.
 #pragma once
 
 #include <sys/types.h>
@@ -12,6 +13,6 @@ using GetrandomFn = ssize_t (*)(void* buf, size_t len, unsigned flags);
 
 // Fills dst[0..len) through `fn`, continuing after short reads and retrying calls interrupted
 // by a signal. Any other failure ends the read.
-EntropyStatus read_entropy_with(GetrandomFn fn, uint8_t* dst, size_t len) noexcept;
+std::optional<EntropyError> read_entropy_with(GetrandomFn fn, uint8_t* dst, size_t len) noexcept;
 
 }  // namespace vantor::platform

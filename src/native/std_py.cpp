@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "companion/companion.hpp"
+#include "native/native.hpp"
 #include "module/binding.hpp"
 #include "module/functions.hpp"
 #include "module/uuid_type.hpp"

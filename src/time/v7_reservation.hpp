@@ -1,5 +1,6 @@
-// Version-7 values in bulk: a batch takes the timestamps and counter values of n consecutive
-// single calls from the shared state in one step, and is then filled outside the lock.
+// Reserving version-7 values: the timestamps and counter values of n consecutive single calls,
+// taken from the shared state in one step and then written outside the lock. A bulk call fills
+// its batch at once; a thread keeps its reservation and hands it out call by call.
 #pragma once
 
 #include <bit>
