@@ -104,10 +104,10 @@ def _generated_chunks(generate: Callable[[], UUID], count: int) -> Iterator[str]
 
 
 def _bulk_chunks(version: int, count: int) -> Iterator[str]:
-    # The companion module formats a whole chunk of lines natively, in one str.
-    from vantor._companion import load
+    # The native module formats a whole chunk of lines, in one str.
+    from vantor import _native
 
-    lines = load().bulk_lines
+    lines = _native.bulk_lines
     while count > 0:
         n = min(count, BATCH)
         count -= n
