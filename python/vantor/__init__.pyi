@@ -47,9 +47,9 @@ __all__ = [
 __version__: Final[str]
 """The version of vantor."""
 
-# The second extension module in the file of `_vantor`, for `vantor.std`, `vantor.bulk` and the
-# command line; untyped, as its callers are the package's own modules.
 _native: ModuleType
+"""The second extension module in the file of `_vantor`, which `vantor.std`, `vantor.bulk` and
+the command line call; not typed here, as its callers are the package's own modules."""
 
 class PanicException(BaseException):
     """An internal failure of the extension: the system refused it something it cannot do without
