@@ -19,9 +19,7 @@ import threading
 import time
 
 import vantor
-from vantor import _companion, bulk
-
-native = _companion.load()
+from vantor import _native as native, bulk
 
 
 def calls(scale: float) -> dict:

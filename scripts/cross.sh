@@ -50,13 +50,16 @@ prepare_foreign_python() {
     for wheel in "$dir"/wheels/*.whl; do python3 -m zipfile -e "$wheel" "$dir/site/"; done
   fi
   mkdir -p "$dir/obj"
+  # As CMakeLists.txt gives it to the module: pyproject.toml's version.
+  local version
+  version=$(sed -n 's/^version = "\(.*\)"$/\1/p' "$ROOT/pyproject.toml")
   local source objects=()
   # The module's sources as CMake lists them: src/*/*_py.cpp also matches src/native's.
   for source in $(printf '%s\n' "$ROOT"/src/module/*.cpp "$ROOT"/src/native/*.cpp \
                   "$ROOT"/src/*/*_py.cpp | sort -u); do
     local object="$dir/obj/$(basename "$source" .cpp).o"
     objects+=("$object")
-    "$arch-linux-gnu-g++" -std=c++23 $OPT -fPIC -fvisibility=hidden -I"$ROOT/src" \
+    "$arch-linux-gnu-g++" -std=c++23 $OPT -fPIC -fvisibility=hidden -DVANTOR_VERSION="\"$version\"" -I"$ROOT/src" \
       -I"$foreign/include" -I"$foreign/include/python$pyver" -c "$source" -o "$object" &
     if [ "$(jobs -r | wc -l)" -ge 2 ]; then wait -n; fi
   done

@@ -20,20 +20,68 @@ integration modules `vantor.pydantic`, `vantor.psycopg`, `vantor.asyncpg`, `vant
 `vantor.PanicException` is the class of the internal failures the extension raises (a
 BaseException, so `except Exception` does not catch it), for use in an `except` clause.
 """
+import os as _os
 import sys as _sys
 from _thread import RLock as _RLock
 from types import ModuleType as _ModuleType
 
+# The import system's own pieces, which `importlib.machinery` and `importlib.util` re-export, taken
+# from where the interpreter already holds them: importing the `importlib` package would cost
+# `import vantor` more than the rest of its work. `_find_spec` is what `importlib.util.find_spec`
+# calls: it asks every finder on `sys.meta_path`.
+from _frozen_importlib import ModuleSpec as _ModuleSpec
+from _frozen_importlib import _find_spec
+from _frozen_importlib import module_from_spec as _module_from_spec
+from _frozen_importlib_external import ExtensionFileLoader as _ExtensionFileLoader
+
 from _vantor import *  # noqa: F401,F403
 from _vantor import __all__, __version__  # noqa: F401
-from vantor import _companion as _companion
 
-PanicException = _companion.load().PanicException
+
+def _load_native() -> _ModuleType:
+    """`vantor._native`: bulk generation and the native `vantor.std`, from the file of `_vantor`.
+
+    Both modules live in one shared object: the dynamic loader returns the library already loaded
+    for `_vantor`, so the two share one core, with its per-thread generators, its version-7
+    counter, its clock sequence and its node."""
+    name = f"{__name__}._native"
+    module = _sys.modules.get(name)
+    if module is not None:  # the package itself is being reloaded
+        return module
+    path = _sys.modules["_vantor"].__file__
+    if path is None:
+        raise ImportError(f"{name} is loaded from the file of _vantor, which has none", name=name)
+    loader = _ExtensionFileLoader(name, path)
+    spec = _ModuleSpec(name, loader, origin=path)
+    spec.has_location = True  # so that the module gets its __file__
+    module = _module_from_spec(spec)
+    _sys.modules[name] = module
+    try:
+        loader.exec_module(module)
+    except BaseException:
+        del _sys.modules[name]
+        raise
+    return module
+
+
+_native = _load_native()
+PanicException = _native.PanicException
+
+# What the import system sets on a module before its code runs, and what tools that look at every
+# module in `sys.modules` read (`repr()`, `inspect.getmodule()`, the `import` statement itself):
+# a lazy submodule answers these without running its code, before its first use and after a
+# failed one.
+_IMPORT_METADATA = frozenset(
+    {"__name__", "__spec__", "__loader__", "__package__", "__path__", "__file__", "__cached__", "__class__"}
+)
 
 
 # `std` and `bulk` are named here before they are imported, rather than found by a module
 # `__getattr__`: a package with one reads every attribute (`vantor.uuid4` too) through the slow
-# path, some 17 ns a call on 3.12 to 3.14, which is half the cost of `uuid4()` itself.
+# path, some 17 ns a call on 3.12 to 3.14, which is half the cost of `uuid4()` itself. This is
+# `importlib.util.LazyLoader`'s idea, made here because that module costs an import of
+# `importlib.util` and its `threading`, and because it neither survives a fork during a load nor
+# shields code that runs inside the load (a signal handler, a finalizer) from the half-built module.
 class _Submodule(_ModuleType):
     """A submodule that runs its code, in place, the first time anything reads an attribute of it.
 
@@ -41,46 +89,101 @@ class _Submodule(_ModuleType):
     reference taken before then stays valid. Once loaded it is a plain module again."""
 
     def __getattribute__(self, name: str) -> object:
-        _load(self)
-        return _ModuleType.__getattribute__(self, name)
+        if name in _IMPORT_METADATA:
+            return _ModuleType.__getattribute__(self, name)
+        return _ModuleType.__getattribute__(_loaded(self, name), name)
 
     def __dir__(self) -> list[str]:
-        _load(self)
-        return _ModuleType.__dir__(self)
+        return _ModuleType.__dir__(_loaded(self, "__dir__"))
 
 
 _loading = _RLock()
-_running: set[str] = set()  # submodules whose code is running now, in the thread holding the lock
+# The submodules whose code is running now, all in the thread holding `_loading`, each with the
+# complete copy made for code that interrupted its load (None until one is asked for).
+_running: dict[str, _ModuleType | None] = {}
+_BUILDING = _ModuleType("vantor._building")  # stands for a copy whose code is running
 
 
-def _load(module: _ModuleType) -> None:
-    if type(module) is not _Submodule:
-        return
+def _loaded(module: _ModuleType, name: str) -> _ModuleType:
+    """`module` with its code run, or a complete copy of it for code that runs in the loading
+    thread while that code runs and reads `name`."""
     with _loading:  # a thread that comes while another loads waits for the whole module
-        name = _ModuleType.__getattribute__(module, "__name__")
-        if type(module) is not _Submodule or name in _running:
-            return  # loaded meanwhile, or its own code reading what it has defined so far
-        _running.add(name)
+        # Loaded meanwhile, by another thread. A submodule made by an earlier run of this file
+        # (the package was reloaded before its first use) is an instance of that run's class.
+        if type(module) is _ModuleType:
+            return module
+        spec = _ModuleType.__getattribute__(module, "__spec__")
+        if spec.name in _running:
+            # The loader itself runs the code in the module's namespace, which it reads here.
+            return module if name == "__dict__" else _copy_for_reentry(spec)
+        namespace = _ModuleType.__getattribute__(module, "__dict__")
+        before = namespace.copy()
+        _running[spec.name] = None
         try:
-            _ModuleType.__getattribute__(module, "__spec__").loader.exec_module(module)
-            module.__class__ = _ModuleType
+            spec.loader.exec_module(module)
+        except BaseException:
+            # As the import system left it, so that the next use runs the code afresh.
+            namespace.clear()
+            namespace.update(before)
+            raise
         finally:
-            _running.discard(name)
+            del _running[spec.name]
+        module.__class__ = _ModuleType
+        return module
+
+
+def _copy_for_reentry(spec: _ModuleSpec) -> _ModuleType:
+    # Only code that interrupts a load in the loading thread comes here (a signal handler, a
+    # finalizer): it cannot wait for a load that waits for it to return, and the module it reads
+    # is half-built. It gets the module's code run once more into a copy of its own. The state
+    # lives in the extension modules, which both share.
+    copy = _running[spec.name]
+    if copy is _BUILDING:  # the module's own code, reading itself through the module object
+        raise ImportError(
+            f"cannot use partially initialized module {spec.name!r} from the code that loads it",
+            name=spec.name,
+        )
+    if copy is None:
+        _running[spec.name] = _BUILDING
+        try:
+            copy = _module_from_spec(spec)
+            spec.loader.exec_module(copy)
+        except BaseException:
+            _running[spec.name] = None
+            raise
+        _running[spec.name] = copy
+    return copy
+
+
+def _after_fork_in_child() -> None:
+    # Only the forking thread lives on in the child: a load begun by another thread will never
+    # end, and its lock would be held for good. The interpreter resets its own import locks the
+    # same way. That load's module stays unloaded; its first use in the child runs it again.
+    global _loading
+    if _loading.acquire(blocking=False):  # free, or held by this very thread
+        _loading.release()
+        return
+    _loading = _RLock()
+    _running.clear()
+
+
+if hasattr(_os, "register_at_fork"):  # not on Windows, which has no fork
+    _os.register_at_fork(after_in_child=_after_fork_in_child)
 
 
 def _submodule(name: str) -> _ModuleType:
-    from _frozen_importlib import module_from_spec
-    from _frozen_importlib_external import PathFinder
-
     full_name = f"{__name__}.{name}"
     module = _sys.modules.get(full_name)
     if module is not None:  # imported already (the package itself is being reloaded)
         return module
-    spec = PathFinder.find_spec(full_name, __path__)
-    assert spec is not None and spec.loader is not None
-    module = module_from_spec(spec)
+    # Through every finder on sys.meta_path, as an import statement would: the package may come
+    # from a zip file, a freezer or an importer that keeps it in memory.
+    spec = _find_spec(full_name, __path__)
+    if spec is None or spec.loader is None:
+        raise ModuleNotFoundError(f"No module named {full_name!r}", name=full_name)
+    module = _module_from_spec(spec)
     module.__class__ = _Submodule
-    _sys.modules[spec.name] = module
+    _sys.modules[full_name] = module
     return module
 
 

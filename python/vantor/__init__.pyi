@@ -10,6 +10,7 @@ first use, as attributes of the package or by import), and `vantor.pydantic`, `v
 
 import builtins
 from collections.abc import Sequence
+from types import ModuleType
 from typing import Any, ClassVar, Final, Self, SupportsIndex, overload
 from uuid import SafeUUID
 
@@ -45,6 +46,10 @@ __all__ = [
 
 __version__: Final[str]
 """The version of vantor."""
+
+_native: ModuleType
+"""The second extension module in the file of `_vantor`, which `vantor.std`, `vantor.bulk` and
+the command line call; not typed here, as its callers are the package's own modules."""
 
 class PanicException(BaseException):
     """An internal failure of the extension: the system refused it something it cannot do without

@@ -1,13 +1,18 @@
-"""Command line: `python -m vantor`, with the options of the standard library's `python -m uuid`.
+"""Command line: `python -m vantor`, or the `vantor` command, with the options of the standard
+library's `python -m uuid`.
 
     python -m vantor                          one random (version 4) UUID
     python -m vantor -u uuid7 -C 1000         a thousand time-ordered UUIDs, one per line
     python -m vantor -u uuid5 -n @dns -N example.org
+    vantor --version
+
+A reader that leaves early (`| head -1`) ends it as it ends `yes` or `seq`: silently, by SIGPIPE.
 """
 from __future__ import annotations
 
 import argparse
 import os
+import signal
 import sys
 from collections.abc import Callable, Iterator, Sequence
 from itertools import repeat
@@ -18,6 +23,7 @@ from vantor import (
     NAMESPACE_URL,
     NAMESPACE_X500,
     UUID,
+    __version__,
     uuid1,
     uuid3,
     uuid4,
@@ -49,9 +55,9 @@ CHOICES = ["uuid1", "uuid3", "uuid4", "uuid5", "uuid6", "uuid7", "uuid8"]
 BATCH = 16384
 
 
-def build_parser() -> argparse.ArgumentParser:
+def build_parser(prog: str = "python -m vantor") -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
-        prog="python -m vantor",
+        prog=prog,
         description="Generate a UUID using the selected UUID function.",
     )
     parser.add_argument(
@@ -70,6 +76,7 @@ def build_parser() -> argparse.ArgumentParser:
     parser.add_argument(
         "-C", "--count", metavar="NUM", type=int, default=1, help="generate NUM fresh UUIDs, one per line (default: %(default)s)"
     )
+    parser.add_argument("--version", action="version", version=f"vantor {__version__}")
     return parser
 
 
@@ -104,18 +111,18 @@ def _generated_chunks(generate: Callable[[], UUID], count: int) -> Iterator[str]
 
 
 def _bulk_chunks(version: int, count: int) -> Iterator[str]:
-    # The companion module formats a whole chunk of lines natively, in one str.
-    from vantor._companion import load
+    # The native module formats a whole chunk of lines, in one str.
+    from vantor import _native
 
-    lines = load().bulk_lines
+    lines = _native.bulk_lines
     while count > 0:
         n = min(count, BATCH)
         count -= n
         yield lines(version, n)
 
 
-def main(argv: Sequence[str] | None = None) -> None:
-    parser = build_parser()
+def main(argv: Sequence[str] | None = None, prog: str = "python -m vantor") -> None:
+    parser = build_parser(prog)
     args = parser.parse_args(argv)
     count: int = args.count
     if count < 0:
@@ -126,7 +133,7 @@ def main(argv: Sequence[str] | None = None) -> None:
             parser.error(
                 "Incorrect number of arguments. "
                 f"{args.uuid} requires a namespace and a name. "
-                "Run 'python -m vantor -h' for more information."
+                f"Run '{prog} -h' for more information."
             )
         namespace = NAMESPACES.get(args.namespace)
         if namespace is None:
@@ -222,14 +229,30 @@ class _NativeReports:
         self._held = -1
 
 
-def run() -> None:
+def _end_as_a_closed_pipe_does() -> None:
+    # Default action of SIGPIPE, as for `yes | head -1`: no message, and a status that says
+    # how the command ended (128 + 13 in a shell), which `set -o pipefail` sees as it sees
+    # that of `yes`. Python ignores SIGPIPE so that a write raises instead; Windows has no
+    # SIGPIPE, and there the command ends with status 1, still silently.
+    _silence_stdout()
+    if hasattr(signal, "SIGPIPE"):
+        signal.signal(signal.SIGPIPE, signal.SIG_DFL)
+        os.kill(os.getpid(), signal.SIGPIPE)
+    sys.exit(1)
+
+
+def run(prog: str = "python -m vantor") -> None:
     reports = _NativeReports()
     keep = True
     try:
-        main()
+        main(prog=prog)
+    except BrokenPipeError:
+        # The reader went away (`| head -1`): a normal end for a writer of lines.
+        reports.release(keep=True)
+        _end_as_a_closed_pipe_does()
     except OSError as error:
-        # The reader went away (`| head -1`) or the output cannot be written (`>/dev/full`):
-        # one line, as the last line of `python -m uuid`'s report, and no traceback.
+        # The output cannot be written (`>/dev/full`): one line, as the last line of
+        # `python -m uuid`'s report, and no traceback.
         reports.release(keep=True)
         _report(f"{type(error).__name__}: {error}")
         _silence_stdout()
@@ -244,10 +267,15 @@ def run() -> None:
             raise
         keep = False
         reports.release(keep=False)
-        _report(f"python -m vantor: internal failure: {error}")
+        _report(f"{prog}: internal failure: {error}")
         sys.exit(1)
     finally:
         reports.release(keep=keep)
+
+
+def command() -> None:
+    """The `vantor` command that installing the package puts on PATH."""
+    run(prog="vantor")
 
 
 if __name__ == "__main__":

@@ -27,7 +27,7 @@ from collections.abc import Buffer, Sequence
 from typing import Any, Literal, SupportsIndex, overload
 
 import vantor as _vantor
-from vantor import _companion
+from vantor import _native
 
 __all__ = ["uuid3", "uuid4", "uuid5", "uuid7", "fill_uuid4", "fill_uuid7"]
 
@@ -37,8 +37,6 @@ _ArrowUUIDArray = Any
 # A sequence of names (str, taken as UTF-8, or bytes-like), or a pyarrow string or binary array.
 _Names = Sequence[str | Buffer] | Any
 _Namespace = _vantor.UUID | _uuid.UUID
-
-_native = _companion.load()
 
 
 def _pyarrow() -> Any:

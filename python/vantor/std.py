@@ -17,7 +17,7 @@ from collections.abc import Callable, Sequence
 from typing import SupportsIndex
 
 import vantor as _vantor
-from vantor import _companion, _uuid4_int, _uuid7_int
+from vantor import _native, _uuid4_int, _uuid7_int
 
 __all__ = [
     "uuid1",
@@ -37,10 +37,9 @@ _UNKNOWN = _uuid.SafeUUID.unknown
 _new = object.__new__
 _Name = str | bytes | bytearray | memoryview | Sequence[int]
 
-# The functions below are the Python versions. The companion module has native ones that fill
-# the standard class's slots directly; it offers them only when the class stores `int` and
-# `is_safe` in slots as expected, and they replace these at the end of the module.
-_native = _companion.load()
+# The functions below are the Python versions. `vantor._native` has native ones that fill the
+# standard class's slots directly; it offers them only when the class stores `int` and `is_safe`
+# in slots as expected, and they replace these at the end of the module.
 
 
 def _setter(name: str) -> Callable[[_StdUUID, object], None]:

@@ -119,7 +119,8 @@ Status exec_module(PyObject* module) {
   if (!PyModule_Check(module)) return fail(type_mismatch(module, "module"));
   register_time_fork_handlers();
   VANTOR_CHECK(install_gil_exit_hook());
-  VANTOR_CHECK(add_to_module(module, "__version__", new_str("1.0.0").get()));
+  // pyproject.toml's version, which CMakeLists.txt reads: one source for this and the metadata.
+  VANTOR_CHECK(add_to_module(module, "__version__", new_str(VANTOR_VERSION).get()));
   VANTOR_TRY(type, create_uuid_type());
   VANTOR_CHECK(add_to_module(module, "UUID", reinterpret_cast<PyObject*>(type)));
   VANTOR_CHECK(set_safe_uuid_unknown(module));

@@ -534,7 +534,7 @@ LONG_CALLS = {
     "uuid7-bytes": ("", "bulk.uuid7(10_000_000)"),
     "uuid4-str": ("", "bulk.uuid4(2_000_000, format='str')"),
     "fill_uuid4": ("buffer = bytearray(16 * 10_000_000)", "bulk.fill_uuid4(buffer)"),
-    "cli-lines": ("from vantor._companion import load; lines = load().bulk_lines", "lines(4, 5_000_000)"),
+    "cli-lines": ("from vantor._native import bulk_lines as lines", "lines(4, 5_000_000)"),
     "uuid5-256MiB-name": ("name = bytes(256 * 2**20)", "vantor.uuid5(vantor.NAMESPACE_DNS, name)"),
     "uuid5-offsets": (
         "import array; offsets = memoryview(array.array('q', range(0, 64 * 2_000_001, 64))); data = bytes(64 * 2_000_000)",
