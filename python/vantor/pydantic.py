@@ -23,7 +23,7 @@ Needs pydantic 2: `pip install 'vantor[pydantic]'`.
 from __future__ import annotations
 
 from collections.abc import Callable
-from typing import TYPE_CHECKING, Annotated, Any, Literal
+from typing import TYPE_CHECKING, Annotated, Any, Literal, cast
 
 import vantor
 from vantor._convert import missing
@@ -36,6 +36,7 @@ except ImportError as error:  # pragma: no cover - depends on the environment
 if TYPE_CHECKING:
     from pydantic import GetCoreSchemaHandler, GetJsonSchemaHandler
     from pydantic.json_schema import JsonSchemaValue
+    from pydantic_core.core_schema import ErrorType
 
 __all__ = ["UUID", "UUID1", "UUID3", "UUID4", "UUID5", "UUID6", "UUID7", "UUID8"]
 
@@ -47,10 +48,12 @@ def _pydantic_error(error: ValidationError) -> PydanticKnownError:
     # The error pydantic's own UUID validation gave, raised again from our validator so that it
     # keeps its type, message and context and gets the field's location.
     (detail,) = error.errors(include_url=False)
-    return PydanticKnownError(detail["type"], detail.get("ctx"))
+    return PydanticKnownError(cast("ErrorType", detail["type"]), detail.get("ctx"))
 
 
-def _validators(version: int | None) -> tuple[Callable[[Any], Any], Callable[[Any], Any]]:
+def _validators(
+    version: Literal[1, 3, 4, 5, 6, 7, 8] | None,
+) -> tuple[Callable[[Any], vantor.UUID], Callable[[Any], vantor.UUID]]:
     """The two fast paths: JSON values, and Python values outside strict mode.
 
     Text goes straight to `vantor.UUID`, whose parser takes exactly the four forms pydantic's
@@ -156,7 +159,8 @@ class _Schema:
         self, schema: core_schema.CoreSchema, handler: GetJsonSchemaHandler
     ) -> JsonSchemaValue:
         # What pydantic's own UUID, UUID1 ... UUID8 announce, for input and output alike.
-        return {"type": "string", "format": "uuid" if self.version is None else f"uuid{self.version}"}
+        suffix = "" if self.version is None else str(self.version)
+        return {"type": "string", "format": f"uuid{suffix}"}
 
 
 _ANY_VERSION = _Schema()
