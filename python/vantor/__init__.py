@@ -88,5 +88,4 @@ std = _submodule("std")
 bulk = _submodule("bulk")
 
 # pydantic 2 (and so FastAPI) takes a bare `vantor.UUID` field; pydantic loads on first use.
-from vantor import _pydantic_hook  # noqa: E402
-_pydantic_hook.install(UUID)  # noqa: F405
+_companion.add_pydantic_methods(UUID)  # noqa: F405

@@ -164,7 +164,7 @@ class _Schema:
 
 
 _ANY_VERSION = _Schema()
-"""The schema of `UUID`, which the bare `vantor.UUID` class also gets (vantor/_pydantic_hook.py)."""
+"""The schema of `UUID`, which the bare `vantor.UUID` class also gets (vantor/_companion.py)."""
 
 UUID = Annotated[vantor.UUID, _ANY_VERSION]
 """A `vantor.UUID` field of any version."""
