@@ -237,7 +237,9 @@ def mutated(text, position, character, action):
         return text[:position] + character + text[position + 1 :]
     if action == "insert":
         return text[:position] + character + text[position:]
-    return text[:position] + text[position + 1 :]
+    if action == "drop":
+        return text[:position] + text[position + 1 :]
+    return text
 
 
 near_uuid_text = st.builds(
