@@ -189,3 +189,35 @@ def _submodule(name: str) -> _ModuleType:
 
 std = _submodule("std")
 bulk = _submodule("bulk")
+
+
+class _PydanticMethod:
+    """One of the two methods pydantic asks a field's class for, taken from vantor.pydantic (which
+    imports pydantic) when pydantic first calls it: with them a bare `vantor.UUID` annotation works
+    in pydantic 2 and FastAPI, exactly as `vantor.pydantic.UUID` does, and `import vantor` imports
+    no pydantic.
+
+    An instance, not a function, so that reading it from the class or an instance gives it as it
+    is, with no binding. Its call takes exactly two parameters: pydantic passes the handler only
+    to a callable whose signature has two. It lives here, not in a module of its own, because one
+    more file to find and read would cost `import vantor` more than it does."""
+
+    __slots__ = ("_name",)
+
+    def __init__(self, name: str) -> None:
+        self._name = name
+
+    def __call__(self, source: object, handler: object) -> object:
+        from vantor.pydantic import _ANY_VERSION  # a dictionary look-up after the first call
+
+        return getattr(_ANY_VERSION, self._name)(source, handler)
+
+    def __repr__(self) -> str:
+        return f"<vantor.pydantic stand-in {self._name}>"
+
+
+# Set once, while `import vantor` runs and before any other thread can reach the package: afterwards
+# the class's dict is only read, which keeps free-threaded builds free of races.
+for _name in ("__get_pydantic_core_schema__", "__get_pydantic_json_schema__"):
+    setattr(UUID, _name, _PydanticMethod(_name))  # noqa: F405
+del _name

@@ -9,7 +9,7 @@ first use, as attributes of the package or by import), and `vantor.pydantic`, `v
 """
 
 import builtins
-from collections.abc import Sequence
+from collections.abc import Callable, Sequence
 from types import ModuleType
 from typing import Any, ClassVar, Final, Self, SupportsIndex, overload
 from uuid import SafeUUID
@@ -85,6 +85,11 @@ class UUID:
     """
 
     _safe_uuid_unknown: ClassVar[SafeUUID]
+    # Put on the class by the package (the extension's class has neither): pydantic 2 calls them
+    # to validate, dump and describe a bare `vantor.UUID` field as `vantor.pydantic.UUID` does.
+    # The first call imports vantor.pydantic, so importing vantor does not import pydantic.
+    __get_pydantic_core_schema__: ClassVar[Callable[[Any, Any], Any]]
+    __get_pydantic_json_schema__: ClassVar[Callable[[Any, Any], Any]]
 
     # Exactly one source of the value may be given; the overloads let a checker catch a call
     # that gives none or several. `version` may accompany any of them.

@@ -14,23 +14,29 @@ is `{"type": "string", "format": "uuid"}`. Strict mode takes only UUID objects o
 from Python and only strings from JSON, like pydantic's `uuid.UUID`. `UUID1`, `UUID3` ... `UUID8`
 also check the version. The same types work in FastAPI models and as path or query parameters.
 
+A bare `vantor.UUID` annotation (`id: vantor.UUID`) behaves exactly as `UUID` does, with no import
+of this module: `import vantor` gives the class the two methods pydantic looks for, and they load
+this module the first time pydantic calls them.
+
 Needs pydantic 2: `pip install 'vantor[pydantic]'`.
 """
 from __future__ import annotations
 
-from typing import TYPE_CHECKING, Annotated, Any, Literal
+from collections.abc import Callable
+from typing import TYPE_CHECKING, Annotated, Any, Literal, cast
 
 import vantor
 from vantor._convert import missing
 
 try:
-    from pydantic_core import PydanticKnownError, core_schema
+    from pydantic_core import PydanticKnownError, SchemaValidator, ValidationError, core_schema
 except ImportError as error:  # pragma: no cover - depends on the environment
     raise missing("pydantic 2", "pydantic") from error
 
 if TYPE_CHECKING:
     from pydantic import GetCoreSchemaHandler, GetJsonSchemaHandler
     from pydantic.json_schema import JsonSchemaValue
+    from pydantic_core.core_schema import ErrorType
 
 __all__ = ["UUID", "UUID1", "UUID3", "UUID4", "UUID5", "UUID6", "UUID7", "UUID8"]
 
@@ -38,13 +44,80 @@ _VantorUUID = vantor.UUID
 _from_int = vantor.UUID.from_int
 
 
-def _serialize(value: vantor.UUID, info: core_schema.SerializationInfo) -> vantor.UUID | str:
-    # Python-mode dumps keep the object, as they do for pydantic's own UUID fields.
-    return str(value) if info.mode_is_json() else value
+def _pydantic_error(error: ValidationError) -> PydanticKnownError:
+    # The error pydantic's own UUID validation gave, raised again from our validator so that it
+    # keeps its type, message and context and gets the field's location.
+    (detail,) = error.errors(include_url=False)
+    return PydanticKnownError(cast("ErrorType", detail["type"]), detail.get("ctx"))
+
+
+def _validators(
+    version: Literal[1, 3, 4, 5, 6, 7, 8] | None,
+) -> tuple[Callable[[Any], vantor.UUID], Callable[[Any], vantor.UUID]]:
+    """The two fast paths: JSON values, and Python values outside strict mode.
+
+    Text goes straight to `vantor.UUID`, whose parser takes exactly the four forms pydantic's
+    does. Everything else, and every rejection, is handed to pydantic's own UUID validator, so
+    the forms taken, the errors and their messages stay pydantic's; only accepted input pays
+    nothing for it."""
+    reference = SchemaValidator(core_schema.uuid_schema(version=version)).validate_python
+
+    def slow(value: Any) -> vantor.UUID:
+        if isinstance(value, _VantorUUID):  # a subclass instance, or the wrong version
+            if version is not None and value.version != version:
+                raise PydanticKnownError("uuid_version", {"expected_version": version})
+            return value
+        try:
+            return _from_int(reference(value).int)
+        except ValidationError as error:
+            raise _pydantic_error(error) from None
+
+    if version is None:
+
+        def from_json(value: Any) -> vantor.UUID:
+            try:
+                return _VantorUUID(value)
+            except (TypeError, ValueError):
+                return slow(value)
+
+        def from_python(value: Any) -> vantor.UUID:
+            if type(value) is _VantorUUID:
+                return value
+            if type(value) is str:
+                try:
+                    return _VantorUUID(value)
+                except ValueError:
+                    pass
+            return slow(value)
+
+    else:
+
+        def from_json(value: Any) -> vantor.UUID:
+            try:
+                result = _VantorUUID(value)
+            except (TypeError, ValueError):
+                return slow(value)
+            # pydantic reads the version bits of text whatever its variant: it decides the rest.
+            return result if result.version == version else slow(value)
+
+        def from_python(value: Any) -> vantor.UUID:
+            if type(value) is _VantorUUID and value.version == version:
+                return value
+            if type(value) is str:
+                try:
+                    result = _VantorUUID(value)
+                except ValueError:
+                    pass
+                else:
+                    if result.version == version:
+                        return result
+            return slow(value)
+
+    return from_json, from_python
 
 
 class _Schema:
-    """The pydantic metadata behind `UUID` and its versioned forms."""
+    """The pydantic metadata behind `UUID` and its versioned forms (and the bare `vantor.UUID`)."""
 
     __slots__ = ("version",)
 
@@ -58,35 +131,42 @@ class _Schema:
         self, source: Any, handler: GetCoreSchemaHandler
     ) -> core_schema.CoreSchema:
         version = self.version
+        from_json, from_python = _validators(version)
+        reference = core_schema.uuid_schema(version=version)
 
-        # pydantic's own UUID validation does the parsing, the strict-mode rules and the error
-        # messages; a vantor.UUID skips it, and only its version needs checking.
-        def validate(value: Any, inner: core_schema.ValidatorFunctionWrapHandler) -> vantor.UUID:
+        # Strict mode: pydantic's own validation decides (UUID objects of either class from
+        # Python); a vantor.UUID skips it, and only its version needs checking.
+        def strict(value: Any, inner: core_schema.ValidatorFunctionWrapHandler) -> vantor.UUID:
             if isinstance(value, _VantorUUID):
                 if version is not None and value.version != version:
                     raise PydanticKnownError("uuid_version", {"expected_version": version})
                 return value
             return _from_int(inner(value).int)
 
-        return core_schema.no_info_wrap_validator_function(
-            validate,
-            core_schema.uuid_schema(version=version),
-            serialization=core_schema.plain_serializer_function_ser_schema(
-                _serialize, info_arg=True
+        return core_schema.json_or_python_schema(
+            # JSON gives text or a type error, strict or not, as for pydantic's own UUID.
+            json_schema=core_schema.no_info_plain_validator_function(from_json),
+            python_schema=core_schema.lax_or_strict_schema(
+                lax_schema=core_schema.no_info_plain_validator_function(from_python),
+                strict_schema=core_schema.no_info_wrap_validator_function(strict, reference),
             ),
+            # JSON output is str(value), made in C; Python-mode dumps keep the object, as they do
+            # for pydantic's own UUID fields.
+            serialization=core_schema.to_string_ser_schema(when_used="json"),
         )
 
     def __get_pydantic_json_schema__(
         self, schema: core_schema.CoreSchema, handler: GetJsonSchemaHandler
     ) -> JsonSchemaValue:
-        result = handler(schema)
-        if self.version is not None:
-            # The format pydantic's own UUID1 ... UUID8 announce.
-            result["format"] = f"uuid{self.version}"
-        return result
+        # What pydantic's own UUID, UUID1 ... UUID8 announce, for input and output alike.
+        suffix = "" if self.version is None else str(self.version)
+        return {"type": "string", "format": f"uuid{suffix}"}
 
 
-UUID = Annotated[vantor.UUID, _Schema()]
+_ANY_VERSION = _Schema()
+"""The schema of `UUID`, which the bare `vantor.UUID` class also gets (vantor/__init__.py)."""
+
+UUID = Annotated[vantor.UUID, _ANY_VERSION]
 """A `vantor.UUID` field of any version."""
 UUID1 = Annotated[vantor.UUID, _Schema(1)]
 """A `vantor.UUID` field that must be of version 1."""
