@@ -6,6 +6,8 @@
 #include <cstring>
 #include <new>
 
+#include "module/gil.hpp"
+
 namespace vantor::py {
 namespace {
 
@@ -40,7 +42,7 @@ std::string qualified_name(PyTypeObject* type) {
   return text_or(Ref(PyType_GetQualName(type)), "<failed to extract type name>");
 }
 
-void PendingError::raise() && noexcept {
+void PendingError::raise() && {
   if (exception_) {
     PyErr_SetRaisedException(exception_.release());
     return;
@@ -102,14 +104,6 @@ PyObject* panic_exception_type() {
   return publish_once(panic_type_cell, type);
 }
 
-PyObject* publish_once(std::atomic<PyObject*>& cell, PyObject* created) noexcept {
-  PyObject* expected = nullptr;
-  if (cell.compare_exchange_strong(expected, created, std::memory_order_acq_rel, std::memory_order_acquire))
-    return created;
-  Py_DECREF(created);  // another thread stored first
-  return expected;
-}
-
 PyObject* interned_cached(std::atomic<PyObject*>& cell, const char* text) {
   if (PyObject* name = cell.load(std::memory_order_acquire)) [[likely]]
     return name;
@@ -140,7 +134,7 @@ Ref new_ascii(const char* text, size_t length) {
   return result;
 }
 
-void raise_current_panic() noexcept {
+void raise_current_panic() {
   std::string message;
   try {
     throw;
@@ -151,7 +145,8 @@ void raise_current_panic() noexcept {
   } catch (...) {
     message = "unknown internal failure";
   }
-  // A failure while raising cannot be reported any more.
+  // A failure while raising cannot be reported any more. Creating objects may run Python code
+  // (a collection), which the interpreter may end.
   try {
     PyObject* type = panic_exception_type();
     Ref text(PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
@@ -159,7 +154,13 @@ void raise_current_panic() noexcept {
     Ref args(PyTuple_Pack(1, text.get()));
     if (!args) abort_at_boundary();
     PyErr_SetObject(type, args.get());
-  } catch (...) {
+  }
+#ifdef VANTOR_FORCED_UNWIND
+  catch (abi::__forced_unwind&) {
+    throw;
+  }
+#endif
+  catch (...) {
     abort_at_boundary();
   }
 }

@@ -3,7 +3,11 @@
 //
 // A native operation returns Result<T>: its value, or a PendingError for an expected failure.
 // An internal failure is a thrown vantor::Panic, caught only here and raised as PanicException.
-// No C++ exception ever crosses into the interpreter.
+// No C++ exception ever crosses into the interpreter. The one unwind that does cross our frames is
+// the interpreter's own: on 3.12 and 3.13 a thread that asks for the GIL during finalization ends
+// with pthread_exit, whose forced unwind may start in Python code that one of our calls runs (an
+// __index__, a generator). It must pass: every catch-all on such a path rethrows it, and the
+// frames it crosses hold RAII objects only (gil.hpp).
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
@@ -11,14 +15,43 @@
 
 #include <atomic>
 #include <expected>
-#include <mutex>
 #include <string>
 #include <utility>
+
+#if defined(__GLIBCXX__) && defined(__GLIBC__)
+// glibc's pthread_exit and pthread_cancel unwind the thread's stack with a forced unwind, which
+// libstdc++ lets a catch-all see as abi::__forced_unwind; elsewhere threads end without unwinding.
+#include <cxxabi.h>
+#define VANTOR_FORCED_UNWIND 1
+#endif
 
 #include "core/panic.hpp"
 #include "uuid/uuid_value.hpp"
 
+// 3.12 and 3.13 end a thread that asks for the GIL during finalization (gil.hpp).
+#if PY_VERSION_HEX < 0x030E0000
+#define VANTOR_EXIT_PROTOCOL 1
+#endif
+
 namespace vantor::py {
+
+namespace detail {
+// Set by the exit callback of the thread that finalizes (gil.cpp), with that thread's identity.
+extern std::atomic<bool> closing;
+extern std::atomic<unsigned long> exit_thread;
+bool on_exit_thread() noexcept;
+}  // namespace detail
+
+// Whether this thread may touch Python objects from a destructor. Not a daemon thread of a
+// closing process: it may be unwinding after pthread_exit, without the GIL, and its objects are
+// left as the interpreter leaves those of its own frames. One relaxed load otherwise.
+inline bool may_touch_objects() noexcept {
+#ifdef VANTOR_EXIT_PROTOCOL
+  if (detail::closing.load(std::memory_order_relaxed)) [[unlikely]]
+    return detail::on_exit_thread();
+#endif
+  return true;
+}
 
 // A move-only owned reference. Borrowed references stay raw PyObject pointers.
 class Ref {
@@ -36,7 +69,9 @@ class Ref {
   }
   Ref(const Ref&) = delete;
   Ref& operator=(const Ref&) = delete;
-  ~Ref() { Py_XDECREF(object_); }
+  ~Ref() {
+    if (object_ != nullptr && may_touch_objects()) Py_DECREF(object_);
+  }
 
   PyObject* get() const noexcept { return object_; }
   PyObject* release() noexcept { return std::exchange(object_, nullptr); }
@@ -60,7 +95,7 @@ class PendingError {
   }
 
   // Sets the interpreter's error indicator.
-  void raise() && noexcept;
+  void raise() &&;
   // An Exception subclass other than MemoryError: a failure that may be dropped or reported in
   // other words. Interrupts (KeyboardInterrupt, SystemExit) and running out of memory may not.
   bool ordinary() const noexcept;
@@ -125,11 +160,6 @@ std::string qualified_name(PyTypeObject* type);
 // The PanicException class, created on first use.
 PyObject* panic_exception_type();
 
-// Process-wide objects made on first use, without the GIL's help on free-threaded builds: each
-// thread that finds the cell empty makes an object, the first one stored stays, and the others
-// are released. Nobody waits, so no lock can meet a stop-the-world pause. A hot path's check is
-// one acquire load, a plain load on x86-64.
-PyObject* publish_once(std::atomic<PyObject*>& cell, PyObject* created) noexcept;
 // An interned str kept in `cell` for the life of the process.
 PyObject* interned_cached(std::atomic<PyObject*>& cell, const char* text);
 
@@ -139,31 +169,6 @@ inline Ref checked(PyObject* created) {
   if (created == nullptr) [[unlikely]]
     null_object_failure();
   return Ref(created);
-}
-
-// Takes `mutex` without ever waiting while attached to the interpreter: a free lock is taken at
-// once; a held one is waited for detached (the GIL released on GIL builds), so that neither the
-// GIL's holder nor a free-threaded stop-the-world pause waits for this thread. No Python object
-// may be touched while waiting. Uncontended, it costs one try-lock.
-inline std::unique_lock<std::mutex> lock_detached(std::mutex& mutex) {
-  std::unique_lock lock(mutex, std::try_to_lock);
-  if (!lock.owns_lock()) [[unlikely]] {
-    PyThreadState* state = PyEval_SaveThread();
-    lock.lock();
-    PyEval_RestoreThread(state);
-  }
-  return lock;
-}
-
-// For a long-lived object that every thread uses (a module function, a descriptor of the UUID
-// class): on a free-threaded 3.14 or later, the interpreter then skips the reference counting of
-// the references it holds on its own stack, which would otherwise have every calling thread write
-// to the object's shared count. The collector frees such an object, which is the case for these
-// anyway. Nothing on a GIL build.
-inline void share_between_threads([[maybe_unused]] PyObject* object) noexcept {
-#if defined(Py_GIL_DISABLED) && PY_VERSION_HEX >= 0x030E0000
-  PyUnstable_Object_EnableDeferredRefcount(object);
-#endif
 }
 
 // Interned names used by the module.
@@ -186,10 +191,11 @@ inline Ref new_none() { return Ref::borrow(Py_None); }
 
 // Entry wrappers. Each runs a body inside the guard, returns its value, raises its PendingError,
 // or raises PanicException for an internal failure.
-[[gnu::cold]] void raise_current_panic() noexcept;
+[[gnu::cold]] void raise_current_panic();
 
+// Not noexcept, like the wrappers below: the interpreter's forced unwind must pass (see above).
 template <class T, class Body>
-inline T guarded(T failure, Body&& body) noexcept {
+inline T guarded(T failure, Body&& body) {
   try {
     auto result = body();
     if (result) [[likely]] {
@@ -201,19 +207,25 @@ inline T guarded(T failure, Body&& body) noexcept {
         return *result;
     }
     std::move(result.error()).raise();
-  } catch (...) {
+  }
+#ifdef VANTOR_FORCED_UNWIND
+  catch (abi::__forced_unwind&) {
+    throw;
+  }
+#endif
+  catch (...) {
     raise_current_panic();
   }
   return failure;
 }
 
 template <auto Body>
-PyObject* noargs(PyObject* self, PyObject*) noexcept {
+PyObject* noargs(PyObject* self, PyObject*) {
   return guarded<PyObject*>(nullptr, [&] { return Body(self); });
 }
 
 template <auto Body>
-PyObject* fastcall(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* fastcall(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded<PyObject*>(nullptr, [&] { return Body(self, args, PyVectorcall_NARGS(nargs), kwnames); });
 }
 
@@ -221,37 +233,37 @@ PyObject* fastcall(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
 #define VANTOR_FASTCALL(body) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&::vantor::py::fastcall<body>))
 
 template <auto Body>
-PyObject* getter(PyObject* self, void*) noexcept {
+PyObject* getter(PyObject* self, void*) {
   return guarded<PyObject*>(nullptr, [&] { return Body(self); });
 }
 
 template <auto Body>
-PyObject* unary_slot(PyObject* self) noexcept {
+PyObject* unary_slot(PyObject* self) {
   return guarded<PyObject*>(nullptr, [&] { return Body(self); });
 }
 
 template <auto Body>
-PyObject* richcompare_slot(PyObject* self, PyObject* other, int op) noexcept {
+PyObject* richcompare_slot(PyObject* self, PyObject* other, int op) {
   return guarded<PyObject*>(nullptr, [&] { return Body(self, other, op); });
 }
 
 template <auto Body>
-Py_hash_t hash_slot(PyObject* self) noexcept {
+Py_hash_t hash_slot(PyObject* self) {
   return guarded<Py_hash_t>(-1, [&] { return Body(self); });
 }
 
 template <auto Body>
-int setattro_slot(PyObject* self, PyObject* name, PyObject* value) noexcept {
+int setattro_slot(PyObject* self, PyObject* name, PyObject* value) {
   return guarded<int>(-1, [&] { return Body(self, name, value); });
 }
 
 template <auto Body>
-PyObject* new_slot(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* new_slot(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guarded<PyObject*>(nullptr, [&] { return Body(type, args, kwargs); });
 }
 
 template <auto Body>
-int exec_slot(PyObject* module) noexcept {
+int exec_slot(PyObject* module) {
   return guarded<int>(-1, [&] { return Body(module); });
 }
 

@@ -25,7 +25,7 @@ inline constexpr int kFunctionFastcall = METH_FASTCALL | METH_KEYWORDS;
 inline constexpr int kFunctionNoargs = METH_NOARGS;
 
 // Registers the fork handlers of the process-wide time state (once per process).
-void register_time_fork_handlers();
+Status register_time_fork_handlers();
 
 // One step of the process-wide version-7 state for a clock reading, and the values of n steps in
 // one go for bulk generation; the lock is waited for detached (src/time/time_py.cpp).

@@ -117,7 +117,7 @@ Status refuse_sub_interpreter() {
 Status exec_module(PyObject* module) {
   VANTOR_CHECK(refuse_sub_interpreter());
   if (!PyModule_Check(module)) return fail(type_mismatch(module, "module"));
-  register_time_fork_handlers();
+  VANTOR_CHECK(register_time_fork_handlers());
   VANTOR_CHECK(install_gil_exit_hook());
   // pyproject.toml's version, which CMakeLists.txt reads: one source for this and the metadata.
   VANTOR_CHECK(add_to_module(module, "__version__", new_str(VANTOR_VERSION).get()));

@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "module/gil.hpp"
+
 namespace vantor::py {
 
 constinit std::atomic<PyTypeObject*> uuid_type_cell{nullptr};

@@ -101,7 +101,7 @@ class BufferView {
  public:
   BufferView() noexcept { view_.obj = nullptr; }
   ~BufferView() {
-    if (view_.obj != nullptr) PyBuffer_Release(&view_);
+    if (view_.obj != nullptr && may_touch_objects()) PyBuffer_Release(&view_);
   }
   BufferView(const BufferView&) = delete;
   BufferView& operator=(const BufferView&) = delete;
@@ -450,17 +450,29 @@ Result<Ref> build_list(Source& source, size_t n, Format format) {
   Ref list(PyList_New(static_cast<Py_ssize_t>(n)));
   if (!list) return fail_fetched();
   VANTOR_CHECK(source.start(n));
+  size_t done = 0;
+  // A list given up (Ctrl-C) is freed before the interrupt reaches the caller. Cut to the items
+  // built, it frees only those: the rest of a large list is pages never written, which the free
+  // would otherwise fault in one by one just to read their empty slots.
+  auto give_up = [&](PendingError error) {
+    Py_SET_SIZE(list.get(), static_cast<Py_ssize_t>(done));
+    return fail(std::move(error));
+  };
   alignas(64) uint8_t chunk[kChunk * kUuidBytes];
-  for (size_t done = 0; done < n;) {
-    if (done != 0 && done % kObjectPiece == 0) VANTOR_CHECK(checkpoint_with_gil());
+  while (done < n) {
+    if (done != 0 && done % kObjectPiece == 0)
+      if (Status checked = checkpoint_with_gil(); !checked) [[unlikely]]
+        return give_up(std::move(checked.error()));
     const size_t k = std::min(kChunk, n - done);
-    VANTOR_CHECK(source.fill(chunk, k));
+    if (Status filled = source.fill(chunk, k); !filled) [[unlikely]]
+      return give_up(std::move(filled.error()));
     for (size_t i = 0; i < k; ++i, ++done) {
       const uint8_t* bytes = chunk + i * kUuidBytes;
       Result<Ref> item = format == Format::uuid  ? new_uuid(UuidValue::from_bytes(bytes))
                          : format == Format::std ? new_std_uuid(UuidValue::from_bytes(bytes))
                                                  : new_hyphenated(bytes);
-      if (!item) return fail(std::move(item.error()));
+      if (!item) [[unlikely]]
+        return give_up(std::move(item.error()));
       PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(done), item->release());
     }
   }
@@ -627,7 +639,7 @@ Result<Ref> lines(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
 }
 
 template <auto Body>
-PyObject* one_argument(PyObject* self, PyObject* argument) noexcept {
+PyObject* one_argument(PyObject* self, PyObject* argument) {
   return guarded<PyObject*>(nullptr, [&] { return Body(self, argument); });
 }
 

@@ -43,7 +43,7 @@ Status refuse_sub_interpreter() {
 
 Status exec_native(PyObject* module) {
   VANTOR_CHECK(refuse_sub_interpreter());
-  register_time_fork_handlers();
+  VANTOR_CHECK(register_time_fork_handlers());
   VANTOR_CHECK(install_gil_exit_hook());
   VANTOR_TRY(layout, read_std_layout());
   if (layout) {

@@ -166,7 +166,7 @@ Result<Ref> from_std(PyObject*, PyObject* object) {
 }
 
 template <auto Body>
-PyObject* one_argument(PyObject* self, PyObject* argument) noexcept {
+PyObject* one_argument(PyObject* self, PyObject* argument) {
   return guarded<PyObject*>(nullptr, [&] { return Body(self, argument); });
 }
 

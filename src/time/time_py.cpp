@@ -1,8 +1,10 @@
 // Time-based generation for Python: uuid1, uuid6, uuid7, _uuid7_int and getnode.
+#include <atomic>
 #include <mutex>
 
 #include "module/binding.hpp"
 #include "module/functions.hpp"
+#include "module/gil.hpp"
 #include "module/uuid_type.hpp"
 #include "platform/platform.hpp"
 #include "random/thread_rng.hpp"
@@ -119,9 +121,21 @@ V7Batch reserve_v7_values(Timestamp reading, uint64_t n) {
   return reserve_v7_batch(context.state, reading, n, draw_u64);
 }
 
-void register_time_fork_handlers() {
-  static std::once_flag once;
-  std::call_once(once, [] { (void)platform::register_fork_child_handler(&on_fork_child); });
+// Without it a forked child would hand out its parent's clock sequence and version-7 values: an
+// import that cannot have it fails rather than go on unprotected, and the next import tries again.
+Status register_time_fork_handlers() {
+  constinit static std::atomic<bool> registered{false};
+  constinit static std::mutex registering;
+  if (registered.load(std::memory_order_acquire)) [[likely]]
+    return {};
+  std::lock_guard lock(registering);  // held for one system call, touching no Python object
+  if (registered.load(std::memory_order_relaxed)) return {};
+  if (int err = platform::register_fork_child_handler(&on_fork_child))
+    return fail(PyExc_ImportError,
+                "vantor: cannot register the fork handler that keeps a forked child's version-1, 6 and 7 "
+                "state apart from its parent's: pthread_atfork: " + platform::error_text(err));
+  registered.store(true, std::memory_order_release);
+  return {};
 }
 
 PyMethodDef uuid1_definition = {"uuid1", VANTOR_FASTCALL((gregorian<kUuid1Spec, &pack_v1>)), kFunctionFastcall,

@@ -137,7 +137,7 @@ Result<Ref> uuid_call(PyObject* type, PyObject* const* args, size_t nargsf, PyOb
   return new_uuid(value);
 }
 
-PyObject* uuid_vectorcall(PyObject* type, PyObject* const* args, size_t nargsf, PyObject* kwnames) noexcept {
+PyObject* uuid_vectorcall(PyObject* type, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
   return guarded<PyObject*>(nullptr, [&] { return uuid_call(type, args, nargsf, kwnames); });
 }
 

@@ -15,6 +15,7 @@
  *   short=N    the real getrandom asked for at most N bytes (N >= 1)
  *   ret=N      returns N without writing anything (0 and len+1 are results the kernel never gives)
  *   over       returns the requested length plus one, nothing written
+ *   block      never returns, as getrandom blocks before the kernel's pool is initialised
  * Example: "eintr:2,short=5:3,errno=5:*".
  *
  * SHIM_GETRANDOM_LOG names a file to which every call appends "PID LEN RESULT\n".
@@ -32,7 +33,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
-enum kind { K_PASS, K_ERRNO, K_SHORT, K_RET, K_OVER };
+enum kind { K_PASS, K_ERRNO, K_SHORT, K_RET, K_OVER, K_BLOCK };
 
 struct action {
   enum kind kind;
@@ -92,6 +93,7 @@ static void parse(const char *script) {
     else if (strcmp(item, "short") == 0 && eq && a.value >= 1) a.kind = K_SHORT;
     else if (strcmp(item, "ret") == 0 && eq) a.kind = K_RET;
     else if (strcmp(item, "over") == 0 && !eq) a.kind = K_OVER;
+    else if (strcmp(item, "block") == 0 && !eq) a.kind = K_BLOCK;
     else bad_script(script);
     actions[n_actions++] = a;
   }
@@ -163,6 +165,9 @@ ssize_t getrandom(void *buf, size_t len, unsigned flags) {
     case K_OVER:
       result = (ssize_t)len + 1;
       break;
+    case K_BLOCK:
+      log_call(len, 0);
+      for (;;) pause();
     default:
       result = real_getrandom(buf, len, flags);
       err = errno;
