@@ -14,8 +14,10 @@ cd "$ROOT"
 source scripts/common.sh
 PYTHON=$(find_python)
 VENV=$ROOT/.venv-docs
-if [ ! -x "$VENV/bin/python" ]; then
-  "$PYTHON" -m venv "$VENV"
+# (A venv left half-made by an interrupted run, without pip, is made anew.)
+if ! "$VENV/bin/python" -m pip --version >/dev/null 2>&1; then
+  "$PYTHON" -m venv --clear "$VENV"
+  rm -f "$VENV/requirements.txt"
 fi
 if ! cmp -s docs/requirements.txt "$VENV/requirements.txt"; then
   "$VENV/bin/python" -m pip install -q --disable-pip-version-check -r docs/requirements.txt
@@ -48,5 +50,7 @@ if broken:
 PY
 echo "site/: $(find site -name '*.html' | wc -l) pages"
 if [ "${1:-}" = --check ]; then
+  # Debian's Chromium: the browser comes from the system's packages, never downloaded by a tool.
+  command -v chromium >/dev/null 2>&1 || apt_install chromium
   "$VENV/bin/python" scripts/docs_check.py site
 fi
