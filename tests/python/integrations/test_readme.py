@@ -1,11 +1,12 @@
-"""Runs every Python code block of the README, each on its own in a fresh interpreter.
+"""Runs every Python code block of the README and of the documentation pages (docs/), each on its
+own in a fresh interpreter.
 
 Each block is what a reader copies: it brings its own imports and sample data, and runs alone.
 A fresh interpreter per block, because blocks change process-wide state as a user's program
 would (Django's settings, psycopg's global adapters, FastAPI's encoders). Interactive blocks
 (`>>>`) run their statements; their printed values are examples (random UUIDs), not checked.
 Blocks that talk to PostgreSQL get the test server's DSN in place of the one written in the
-README, and skip with the reason where there is no server (they fail in CI instead).
+text, and skip with the reason where there is no server (they fail in CI instead).
 """
 import ast
 import doctest
@@ -17,7 +18,10 @@ from pathlib import Path
 
 import pytest
 
-README = Path(__file__).resolve().parents[3] / "README.md"
+ROOT = Path(__file__).resolve().parents[3]
+README = ROOT / "README.md"
+# The README first, then every page of the site, in subdirectories too.
+PAGES = [README, *sorted((ROOT / "docs").rglob("*.md"))]
 README_DSN = '"postgresql://postgres@127.0.0.1/postgres"'
 # Libraries that lack wheels for some Python versions, and the reason their blocks skip.
 WHY_MISSING = {
@@ -27,18 +31,18 @@ WHY_MISSING = {
 }
 
 
-def blocks():
-    """(section title, source) of every Python block, in README order."""
+def blocks(page):
+    """(section title, source) of every Python block of one page, in order."""
     found = []
     title = "top"
     fence = re.compile(r"^```(\w*)\n(.*?)^```", re.S | re.M)
     position = 0
-    text = README.read_text(encoding="utf-8")
+    text = page.read_text(encoding="utf-8")
     for match in fence.finditer(text):
-        headings = re.findall(r"^#{2,3} (.+)$", text[position : match.start()], re.M)
+        headings = re.findall(r"^#{1,3} (.+)$", text[position : match.start()], re.M)
         if headings:
             title = headings[-1]
-        position = match.start()
+        position = match.end()  # headings are read between blocks, never inside one
         language, body = match.groups()
         if language != "python":
             continue
@@ -51,9 +55,12 @@ def blocks():
 def params():
     seen = {}
     result = []
-    for title, source in blocks():
-        seen[title] = seen.get(title, 0) + 1
-        result.append(pytest.param(source, id=f"{title} #{seen[title]}"))
+    for page in PAGES:
+        name = page.relative_to(ROOT).as_posix()
+        for title, source in blocks(page):
+            key = f"{name}: {title}"
+            seen[key] = seen.get(key, 0) + 1
+            result.append(pytest.param(source, id=f"{key} #{seen[key]}"))
     return result
 
 
@@ -67,20 +74,30 @@ def imported_modules(source):
     return names
 
 
-def test_every_library_section_has_a_block():
-    titles = {title for title, _ in blocks()}
-    assert titles >= {
-        "Quick start",
-        "Many at once: `vantor.bulk`",
-        "pydantic 2 and FastAPI",
-        "psycopg 3",
-        "asyncpg",
-        "SQLAlchemy 2",
-        "Django",
-        "Django REST framework",
-        "json, orjson, ujson and msgspec",
-        "pyarrow and Parquet",
+def test_every_recipe_page_has_a_block():
+    pages = {page.relative_to(ROOT).as_posix() for page in PAGES if blocks(page)}
+    assert pages >= {
+        "README.md",
+        "docs/quickstart.md",
+        "docs/bulk.md",
+        "docs/std.md",
+        "docs/integrations/pydantic.md",
+        "docs/integrations/psycopg.md",
+        "docs/integrations/asyncpg.md",
+        "docs/integrations/sqlalchemy.md",
+        "docs/integrations/django.md",
+        "docs/integrations/rest_framework.md",
+        "docs/integrations/json.md",
+        "docs/integrations/dataframes.md",
     }
+
+
+def test_readme_blocks_use_public_names_only():
+    # The landing page shows what a user may rely on: no underscored name of the package.
+    for title, source in blocks(README):
+        for node in ast.walk(ast.parse(source)):
+            if isinstance(node, ast.Attribute) and node.attr.startswith("_") and not node.attr.startswith("__"):
+                pytest.fail(f"README block under {title!r} uses {node.attr}")
 
 
 @pytest.mark.parametrize("source", params())
