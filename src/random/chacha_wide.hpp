@@ -12,7 +12,10 @@ namespace vantor {
 // out[16 * i .. 16 * i + 15]. Only callable when simd_level() is avx2 or avx512.
 void chacha_blocks8_avx2(const uint32_t state[16], uint32_t out[128], int rounds) noexcept;
 
-// The same for the blocks with counters c .. c+15. Only callable when simd_level() is avx512.
+// The same for the blocks with counters c .. c+15: two groups of eight interleaved with AVX2, in
+// 512-bit registers with AVX-512. Only callable when simd_level() is avx2 or avx512, and avx512
+// respectively.
+void chacha_blocks16_avx2(const uint32_t state[16], uint32_t out[256], int rounds) noexcept;
 void chacha_blocks16_avx512(const uint32_t state[16], uint32_t out[256], int rounds) noexcept;
 
 }  // namespace vantor

@@ -336,6 +336,7 @@ struct WideImplementation {
 const WideImplementation kWide[] = {
 #if defined(__x86_64__)
     {"avx2_x8", &chacha_blocks8_avx2, 8, SimdLevel::avx2},
+    {"avx2_x16", &chacha_blocks16_avx2, 16, SimdLevel::avx2},
     {"avx512_x16", &chacha_blocks16_avx512, 16, SimdLevel::avx512},
 #endif
     {"none", nullptr, 0, SimdLevel::portable},  // keeps the table non-empty on every target
