@@ -37,7 +37,7 @@ void compute_blocks(SimdLevel level, size_t blocks, const uint32_t state[16], ui
   }
   if (blocks == 8) return chacha_blocks8_avx2(state, out, rounds);
 #else
-  (void)level;
+  (void)level, (void)blocks;
 #endif
   chacha_blocks4(state, out, rounds);
 }
