@@ -64,7 +64,7 @@ bool parse_simd_level(const char* name, SimdLevel& level) noexcept;
 // The names parse_simd_level accepts, for messages: "'portable', 'sse2', 'avx2', 'avx512'".
 const char* simd_level_names() noexcept;
 
-// `detected` lowered to `cap` where the cap is lower: both are levels of this processor.
+// `detected` lowered to `cap` where the cap is lower; portable for a cap of another processor.
 SimdLevel capped_simd_level(SimdLevel detected, SimdLevel cap) noexcept;
 
 // The fastest implementation for this machine.

@@ -25,11 +25,11 @@ constexpr SimdLevel kLevels[] = {SimdLevel::portable};
 constexpr const char* kLevelNames = "'portable'";
 #endif
 
-// Position in kLevels; a level of another processor ranks lowest.
+// Position in kLevels; -1 for a level of another processor.
 int rank(SimdLevel level) noexcept {
   for (size_t i = 0; i < std::size(kLevels); ++i)
     if (kLevels[i] == level) return static_cast<int>(i);
-  return 0;
+  return -1;
 }
 
 SimdLevel detect() noexcept {
@@ -97,6 +97,7 @@ bool parse_simd_level(const char* name, SimdLevel& level) noexcept {
 const char* simd_level_names() noexcept { return kLevelNames; }
 
 SimdLevel capped_simd_level(SimdLevel detected, SimdLevel cap) noexcept {
+  if (rank(cap) < 0) return SimdLevel::portable;  // no level of this processor is under it
   return rank(cap) < rank(detected) ? cap : detected;
 }
 

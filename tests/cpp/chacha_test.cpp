@@ -314,9 +314,11 @@ TEST(ChachaSimdCap, LowersTheDetectedLevelOnly) {
       {SimdLevel::avx512, SimdLevel::avx512, SimdLevel::avx512},
       {SimdLevel::avx2, SimdLevel::avx512, SimdLevel::avx2},
       {SimdLevel::sse2, SimdLevel::avx2, SimdLevel::sse2},
+      {SimdLevel::avx512, SimdLevel::neon, SimdLevel::portable},
 #elif defined(__aarch64__)
       {SimdLevel::neon, SimdLevel::portable, SimdLevel::portable},
       {SimdLevel::portable, SimdLevel::neon, SimdLevel::portable},
+      {SimdLevel::neon, SimdLevel::avx2, SimdLevel::portable},
 #endif
   };
   for (const Case& c : cases)
