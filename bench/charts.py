@@ -9,10 +9,15 @@ import math
 
 # One colour per kind of alternative, the same in every chart.
 VANTOR, STDLIB, STDLIB_314, FASTUUID = "#1f5fa8", "#9aa5b1", "#d9a62e", "#6d9f58"
+# vantor's instruction-set paths (VANTOR_ISA), widest darkest.
+PATHS = {"avx512": "#0b2e59", "avx2": "#1f5fa8", "neon": "#1f5fa8", "sse2": "#5b8fd0", "portable": "#a9c4e8"}
 
 
 def colour(series):
     if series.startswith("vantor"):
+        for path, shade in PATHS.items():
+            if f"({path}" in series:
+                return shade
         return VANTOR
     if series.startswith("fastuuid"):
         return FASTUUID

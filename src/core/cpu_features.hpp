@@ -7,6 +7,9 @@ namespace vantor {
 
 // x86-64: AVX2, with the YMM registers saved by the OS.
 bool cpu_has_avx2() noexcept;
+// x86-64: AVX-512 F and VL (and AVX2), with the ZMM registers, the upper sixteen of them and the
+// mask registers saved by the OS.
+bool cpu_has_avx512() noexcept;
 // x86-64: the SHA extensions, plus the SSSE3 and SSE4.1 shuffles code using them needs.
 bool cpu_has_sha_ni() noexcept;
 // AArch64: Advanced SIMD (NEON).

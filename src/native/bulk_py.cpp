@@ -8,6 +8,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <type_traits>
 
 #include "native/native.hpp"
 #include "hash/md5.hpp"
@@ -17,6 +18,7 @@
 #include "module/gil.hpp"
 #include "module/uuid_type.hpp"
 #include "platform/platform.hpp"
+#include "random/bulk_fill.hpp"
 #include "random/thread_rng.hpp"
 #include "time/clock.hpp"
 #include "time/v7.hpp"
@@ -36,6 +38,8 @@ constexpr size_t kGeneratedPiece = size_t{1} << 18;
 // Names hashed between two checks for signals, and objects built between two.
 constexpr size_t kNamePiece = 4096;
 constexpr size_t kObjectPiece = 16384;
+// Results from this size on are asked to be mapped in large pages.
+constexpr size_t kHugePagesFrom = size_t{4} << 20;
 
 [[gnu::cold]] std::string type_name_of(PyObject* object) {
   return text_or(Ref(PyType_GetName(Py_TYPE(object))), "?");
@@ -178,20 +182,13 @@ Status acquire_output(PyObject* object, BufferView& buffer, const char* function
 // the next `count` values. kNeedsGil says whether fill reads Python objects, kPiece how many
 // values are made between two checks for signals.
 
-void set_version_bits(uint8_t* out, size_t count, uint8_t version) noexcept {
-  for (size_t i = 0; i < count; ++i, out += kUuidBytes) {
-    out[6] = static_cast<uint8_t>((out[6] & 0x0F) | (version << 4));
-    out[8] = static_cast<uint8_t>((out[8] & 0x3F) | 0x80);
-  }
-}
-
 struct RandomSource {
   static constexpr bool kNeedsGil = false;
   static constexpr size_t kPiece = kGeneratedPiece;
+  Stores stores = Stores::cached;
   Status start(size_t) { return {}; }
   Status fill(uint8_t* out, size_t count) {
-    thread_rng().fill_bytes(out, count * kUuidBytes);
-    set_version_bits(out, count, 4);
+    fill_uuid4_values(thread_rng(), out, count, stores);
     return {};
   }
 };
@@ -479,24 +476,13 @@ Result<Ref> build_list(Source& source, size_t n, Format format) {
   return list;
 }
 
-// A large result is usually fresh memory from the kernel, mapped page by page as it is first
-// written. Asking for all its pages in one call saves the fault taken on each of them. Only a
-// hint: where the system does not know the request, the pages fault in as usual.
-void prefault(void* data, size_t size) noexcept {
-  constexpr size_t kThreshold = size_t{1} << 20;
-  if (size >= kThreshold) platform::prefault_pages(data, size);
-}
-
 // Fills n values into `out` in pieces, without the GIL when the source reads no Python object and
-// the batch is large. The pages of a `fresh` result are faulted in piece by piece, also without
-// the GIL. On an interrupt, the values written so far stay.
+// the batch is large. On an interrupt, the values written so far stay.
 template <class Source>
-Status fill_all(Source& source, uint8_t* out, size_t n, bool fresh) {
+Status fill_all(Source& source, uint8_t* out, size_t n) {
   const bool release = !Source::kNeedsGil && n >= kReleaseGilFrom;
   return run_in_pieces(n, Source::kPiece, release, [&](size_t first, size_t count) -> Status {
-    uint8_t* values = out + first * kUuidBytes;
-    if (fresh) prefault(values, count * kUuidBytes);
-    return source.fill(values, count);
+    return source.fill(out + first * kUuidBytes, count);
   });
 }
 
@@ -507,7 +493,11 @@ Result<Ref> build(Source& source, size_t n, Format format) {
     Ref result(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(n * kUuidBytes)));
     if (!result) return fail_fetched();
     VANTOR_CHECK(source.start(n));
-    VANTOR_CHECK(fill_all(source, reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(result.get())), n, /*fresh=*/true));
+    auto* out = reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(result.get()));
+    // A large result is usually fresh memory from the kernel, mapped page by page as it is first
+    // written: in large pages that costs a fault per 2 MiB instead of one per 4 KiB.
+    if (n * kUuidBytes >= kHugePagesFrom) platform::advise_huge_pages(out, n * kUuidBytes);
+    VANTOR_CHECK(fill_all(source, out, n));
     return result;
   }
   return build_list(source, n, format);
@@ -534,9 +524,12 @@ Result<Ref> fill_buffer(PyObject* object, const char* function) {
   BufferView buffer;
   VANTOR_CHECK(acquire_output(object, buffer, function));
   const size_t n = static_cast<size_t>(buffer.get().len) / kUuidBytes;
+  auto* out = static_cast<uint8_t*>(buffer.get().buf);
   Source source;
+  if constexpr (std::is_same_v<Source, RandomSource>)
+    if (prefer_streaming_stores(out, n * kUuidBytes)) source.stores = Stores::streaming;
   VANTOR_CHECK(source.start(n));
-  VANTOR_CHECK(fill_all(source, static_cast<uint8_t*>(buffer.get().buf), n, /*fresh=*/false));
+  VANTOR_CHECK(fill_all(source, out, n));
   return checked(PyLong_FromSize_t(n));
 }
 

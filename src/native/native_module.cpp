@@ -5,12 +5,15 @@
 // Its names: std_<name> for vantor.std (only when the standard class has the expected slots),
 // bulk_<name> for vantor.bulk, `std_native`, telling which of the two vantor.std uses, and
 // `PanicException`, the class of internal failures (the package offers it as
-// vantor.PanicException; _vantor itself does not export it).
+// vantor.PanicException; _vantor itself does not export it), and `isa`, the instruction set the
+// generators use (VANTOR_ISA caps it).
+#include <cstdlib>
 #include <string>
 
 #include "native/native.hpp"
 #include "module/functions.hpp"
 #include "module/gil.hpp"
+#include "random/chacha.hpp"
 
 namespace vantor::py {
 namespace {
@@ -41,8 +44,22 @@ Status refuse_sub_interpreter() {
   return fail(PyExc_ImportError, "module vantor._native does not support loading in subinterpreters");
 }
 
+// The instruction set is chosen once, VANTOR_ISA capping it; a name the processor does not know
+// is refused here, at import, rather than quietly run as some other path.
+Status add_isa(PyObject* module) {
+  const SimdLevel level = simd_level();
+  const char* cap = std::getenv("VANTOR_ISA");
+  SimdLevel named;
+  if (cap != nullptr && *cap != '\0' && !parse_simd_level(cap, named))
+    return fail(PyExc_ImportError, std::string("VANTOR_ISA must be one of ") + simd_level_names() +
+                                       " on this processor, not '" + cap + "'");
+  if (PyModule_AddStringConstant(module, "isa", simd_level_name(level)) < 0) return fail_fetched();
+  return {};
+}
+
 Status exec_native(PyObject* module) {
   VANTOR_CHECK(refuse_sub_interpreter());
+  VANTOR_CHECK(add_isa(module));
   VANTOR_CHECK(register_time_fork_handlers());
   VANTOR_CHECK(install_gil_exit_hook());
   VANTOR_TRY(layout, read_std_layout());

@@ -1,6 +1,8 @@
 // Bulk generation in the core: ThreadRng::fill_bytes hands out exactly the words draw_u32 would,
-// in order, across refills, key replacements and any alignment of the output; reserve_v7_batch
-// leaves the state and yields the values of n single steps, also when the counter runs out.
+// in order, across refills, key replacements and any alignment of the output, on every path this
+// CPU runs; the version-4 values are those bytes with the version bits set, by every pass and
+// either kind of store; reserve_v7_batch leaves the state and yields the values of n single
+// steps, also when the counter runs out.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -10,9 +12,10 @@
 #include <vector>
 
 #include "core/panic.hpp"
+#include "random/bulk_fill.hpp"
 #include "random/chacha.hpp"
-#include "random/chacha_wide.hpp"
 #include "random/thread_rng.hpp"
+#include "random/version_bits.hpp"
 #include "time/v7.hpp"
 #include "time/v7_reservation.hpp"
 
@@ -56,34 +59,157 @@ struct FillCase {
   size_t misalignment;
 };
 
+// Every level this CPU runs, the portable one included, which detection never picks on x86-64
+// or AArch64: the fill takes 16, 8 or 4 blocks per step depending on it.
+std::vector<SimdLevel> levels_here() {
+  std::vector<SimdLevel> levels;
+  for (SimdLevel level : {SimdLevel::portable, SimdLevel::sse2, SimdLevel::avx2, SimdLevel::avx512, SimdLevel::neon})
+    if (capped_simd_level(detected_simd_level(), level) == level) levels.push_back(level);
+  return levels;
+}
+
+// Forces a level for one test, and lets the CPU (and VANTOR_ISA) decide again afterwards.
+struct ForcedLevel {
+  explicit ForcedLevel(SimdLevel level) { set_simd_level_for_testing(level); }
+  ~ForcedLevel() { set_simd_level_for_testing(SimdLevel::unknown); }
+};
+
 class FillBytes : public testing::TestWithParam<FillCase> {};
 
-TEST_P(FillBytes, EqualsWordByWordDraws) {
+// The expected words come from single draws on the portable path; the fill runs on each level.
+TEST_P(FillBytes, EqualsWordByWordDrawsOnEveryPath) {
   const FillCase c = GetParam();
-  entropy_calls = 0;
-  ThreadRng filled(key_from(1), &counting_entropy);
-  for (size_t i = 0; i < c.words_drawn_first; ++i) filled.draw_u32();
-  std::vector<uint8_t> storage(c.length + c.misalignment + 8, 0xAA);
-  uint8_t* out = storage.data() + c.misalignment;
-  filled.fill_bytes(out, c.length);
-  const uint32_t after_fill = filled.draw_u32();
-
-  entropy_calls = 0;
-  ThreadRng drawn(key_from(1), &counting_entropy);
-  for (size_t i = 0; i < c.words_drawn_first; ++i) drawn.draw_u32();
-  const std::vector<uint8_t> expected = drawn_bytes(drawn, c.length);
-  ASSERT_EQ(expected, std::vector<uint8_t>(out, out + c.length));
-  // Nothing beyond the requested bytes is written, and a partial last word is used up whole.
-  for (size_t i = c.length; i < c.length + 8; ++i) EXPECT_EQ(out[i], 0xAA);
-  EXPECT_EQ(after_fill, drawn.draw_u32());
+  std::vector<uint8_t> expected;
+  uint32_t expected_after;
+  {
+    ForcedLevel portable(SimdLevel::portable);
+    entropy_calls = 0;
+    ThreadRng drawn(key_from(1), &counting_entropy);
+    for (size_t i = 0; i < c.words_drawn_first; ++i) drawn.draw_u32();
+    expected = drawn_bytes(drawn, c.length);
+    expected_after = drawn.draw_u32();
+  }
+  for (SimdLevel level : levels_here()) {
+    SCOPED_TRACE(simd_level_name(level));
+    ForcedLevel forced(level);
+    entropy_calls = 0;
+    ThreadRng filled(key_from(1), &counting_entropy);
+    for (size_t i = 0; i < c.words_drawn_first; ++i) filled.draw_u32();
+    std::vector<uint8_t> storage(c.length + c.misalignment + 8, 0xAA);
+    uint8_t* out = storage.data() + c.misalignment;
+    filled.fill_bytes(out, c.length);
+    ASSERT_EQ(expected, std::vector<uint8_t>(out, out + c.length));
+    // Nothing beyond the requested bytes is written, and a partial last word is used up whole.
+    for (size_t i = c.length; i < c.length + 8; ++i) EXPECT_EQ(out[i], 0xAA);
+    EXPECT_EQ(expected_after, filled.draw_u32());
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, FillBytes,
     testing::Values(FillCase{0, 0, 0}, FillCase{0, 16, 0}, FillCase{0, 256, 0}, FillCase{0, 257, 0},
                     FillCase{3, 1000, 0}, FillCase{63, 4096, 0}, FillCase{64, 4096, 1}, FillCase{5, 4099, 3},
-                    // Several key replacements: 1024 blocks of 64 bytes per key.
-                    FillCase{7, 3 * 65536 + 100, 0}, FillCase{7, 3 * 65536 + 100, 2}));
+                    // 16 blocks and then less than 16: 8, 4 and single words.
+                    FillCase{0, 16 * 64 + 12 * 64 + 20, 0}, FillCase{64, 3 * 16 * 64 + 4 * 64, 0},
+                    // Several key replacements: 1024 blocks of 64 bytes per key. Drawing first
+                    // moves the counter off a multiple of 16, so the last steps under each key
+                    // must narrow to fit.
+                    FillCase{7, 3 * 65536 + 100, 0}, FillCase{7, 3 * 65536 + 100, 2},
+                    FillCase{0, 3 * 65536, 0}, FillCase{130, 65536 + 1024 + 4, 0}));
+
+// ---- version-4 values --------------------------------------------------------------------------
+
+// The bits every version pass must set, written plainly.
+void set_version_bits_reference(uint8_t* out, size_t count, uint8_t version) {
+  for (size_t i = 0; i < count; ++i) {
+    out[16 * i + 6] = static_cast<uint8_t>((out[16 * i + 6] & 0x0F) | (version << 4));
+    out[16 * i + 8] = static_cast<uint8_t>((out[16 * i + 8] & 0x3F) | 0x80);
+  }
+}
+
+struct VersionPass {
+  const char* name;
+  void (*fn)(uint8_t*, size_t, uint8_t) noexcept;
+  SimdLevel needs;
+};
+
+const VersionPass kVersionPasses[] = {
+    {"portable", &set_version_bits_portable, SimdLevel::portable},
+#if defined(__x86_64__)
+    {"avx2", &set_version_bits_avx2, SimdLevel::avx2},
+    {"avx512", &set_version_bits_avx512, SimdLevel::avx512},
+#endif
+    {"dispatch", &set_version_bits, SimdLevel::portable},
+};
+
+class VersionBits : public testing::TestWithParam<VersionPass> {};
+
+// Counts around the vector widths (tails of one to three values), unaligned values, every
+// version, over bytes of all ones and of all zeros: the bits outside the fields stay, and
+// nothing before or after the values is touched.
+TEST_P(VersionBits, MatchesTheReferenceOnEveryCountAndAlignment) {
+  const VersionPass pass = GetParam();
+  if (capped_simd_level(detected_simd_level(), pass.needs) != pass.needs) GTEST_SKIP() << "this CPU cannot run " << pass.name;
+  for (uint8_t fill : {0x00, 0xFF, 0x5A}) {
+    for (size_t count : {0, 1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 33}) {
+      for (size_t offset : {0, 1, 8}) {
+        for (uint8_t version : {0, 1, 4, 7, 8, 15}) {
+          std::vector<uint8_t> got(16 * count + 32, fill);
+          for (size_t i = 0; i < got.size(); ++i) got[i] ^= static_cast<uint8_t>(i * 37);
+          std::vector<uint8_t> expected = got;
+          set_version_bits_reference(expected.data() + offset, count, version);
+          pass.fn(got.data() + offset, count, version);
+          ASSERT_EQ(got, expected) << "count " << count << ", offset " << offset << ", version " << int{version};
+        }
+      }
+    }
+  }
+}
+
+std::string pass_name(const testing::TestParamInfo<VersionPass>& info) { return info.param.name; }
+INSTANTIATE_TEST_SUITE_P(Passes, VersionBits, testing::ValuesIn(kVersionPasses), pass_name);
+
+// fill_uuid4_values is the keystream with the version bits set, in pieces of any length, on every
+// path and with either kind of store, aligned or not; the generator is left where fill_bytes
+// would leave it.
+TEST(FillUuid4Values, IsTheKeystreamWithVersionBitsOnEveryPath) {
+  for (size_t count : {size_t{1}, size_t{1023}, size_t{1024}, size_t{1025}, size_t{5000}}) {
+    std::vector<uint8_t> expected(16 * count);
+    uint32_t expected_after;
+    {
+      ForcedLevel portable(SimdLevel::portable);
+      entropy_calls = 0;
+      ThreadRng rng(key_from(2), &counting_entropy);
+      rng.draw_u32();
+      rng.fill_bytes(expected.data(), expected.size());
+      set_version_bits_reference(expected.data(), count, 4);
+      expected_after = rng.draw_u32();
+    }
+    for (SimdLevel level : levels_here()) {
+      for (Stores stores : {Stores::cached, Stores::streaming}) {
+        for (size_t offset : {0, 16, 4}) {
+          SCOPED_TRACE(testing::Message() << simd_level_name(level) << ", count " << count << ", offset " << offset
+                                          << (stores == Stores::streaming ? ", streaming" : ", cached"));
+          ForcedLevel forced(level);
+          entropy_calls = 0;
+          ThreadRng rng(key_from(2), &counting_entropy);
+          rng.draw_u32();
+          std::vector<uint8_t> storage(16 * count + 64 + 16, 0xAA);
+          // 64-byte aligned start plus the offset.
+          uint8_t* base = storage.data() + (64 - reinterpret_cast<uintptr_t>(storage.data()) % 64) % 64;
+          uint8_t* out = base + offset;
+          fill_uuid4_values(rng, out, count, stores);
+          ASSERT_EQ(0, std::memcmp(out, expected.data(), expected.size()));
+          EXPECT_EQ(out[16 * count], 0xAA);
+          if (offset != 0) {
+            EXPECT_EQ(out[-1], 0xAA);
+          }
+          EXPECT_EQ(rng.draw_u32(), expected_after);
+        }
+      }
+    }
+  }
+}
 
 TEST(FillBytesFailure, KeyReplacementFailurePanics) {
   ThreadRng rng(key_from(1), &failing_entropy);
@@ -102,34 +228,6 @@ TEST(FillBytesFork, ForkedGeneratorDoesNotRepeatTheStream) {
   child.fill_bytes(b.data(), b.size());
   EXPECT_NE(a, b);
 }
-
-#if defined(__x86_64__)
-// Eight blocks at once against the portable four, at awkward counters: the low word wrapping
-// inside the eight, the whole 64-bit counter wrapping, and a nonzero nonce.
-TEST(ChachaEightWide, MatchesPortable) {
-  if (simd_level() != SimdLevel::avx2) GTEST_SKIP() << "no AVX2 on this CPU";
-  const uint64_t counters[] = {0, 4, 1020, 0xFFFF'FFFCULL, 0xFFFF'FFFFULL, 0x1'FFFF'FFFBULL, ~uint64_t{0} - 3};
-  for (int rounds : {8, 12, 20}) {
-    for (uint64_t counter : counters) {
-      uint32_t state[16];
-      for (int i = 0; i < 4; ++i) state[i] = kChachaConstants[i];
-      for (int i = 4; i < 12; ++i) state[i] = 0x9E3779B9u * static_cast<uint32_t>(i) + 7;
-      state[12] = static_cast<uint32_t>(counter);
-      state[13] = static_cast<uint32_t>(counter >> 32);
-      state[14] = 0x01020304;
-      state[15] = 0xA0B0C0D0;
-      uint32_t wide[128], expected[128];
-      chacha_blocks8_avx2(state, wide, rounds);
-      chacha_blocks4_portable(state, expected, rounds);
-      const uint64_t next = counter + 4;
-      state[12] = static_cast<uint32_t>(next);
-      state[13] = static_cast<uint32_t>(next >> 32);
-      chacha_blocks4_portable(state, expected + 64, rounds);
-      EXPECT_EQ(0, std::memcmp(wide, expected, sizeof wide)) << "rounds " << rounds << ", counter " << counter;
-    }
-  }
-}
-#endif
 
 // ---- version-7 batches -------------------------------------------------------------------------
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "random/chacha.hpp"
+#include "random/chacha_wide.hpp"
 #include "test_vectors.inc"
 
 namespace vantor {
@@ -28,23 +29,10 @@ struct Implementation {
   SimdLevel needs;
 };
 
-// What this CPU offers, asked once: tests below force other levels for a while.
-SimdLevel detected_level() {
-  static const SimdLevel detected = [] {
-    set_simd_level_for_testing(SimdLevel::unknown);
-    return simd_level();
-  }();
-  return detected;
-}
-
+// Whether this CPU runs code for `needs`: a level at or below the one detected (VANTOR_ISA, which
+// caps what the generators use, plays no part here).
 bool runs_here(SimdLevel needs) {
-  const SimdLevel detected = detected_level();
-  switch (needs) {
-    case SimdLevel::sse2: return detected == SimdLevel::sse2 || detected == SimdLevel::avx2;
-    case SimdLevel::avx2:
-    case SimdLevel::neon: return detected == needs;
-    default: return true;
-  }
+  return capped_simd_level(detected_simd_level(), needs) == needs;
 }
 
 const Implementation kPortable = {"portable", &chacha_blocks4_portable, SimdLevel::portable};
@@ -250,7 +238,7 @@ TEST(ChachaDispatch, EveryLevelThisCpuRunsGivesThePortableOutput) {
   state.set_counter(0xFFFFFFFE);
   uint32_t expected[64];
   chacha_blocks4_portable(state.words, expected, 12);
-  for (SimdLevel level : {SimdLevel::portable, SimdLevel::sse2, SimdLevel::avx2, SimdLevel::neon}) {
+  for (SimdLevel level : {SimdLevel::portable, SimdLevel::sse2, SimdLevel::avx2, SimdLevel::avx512, SimdLevel::neon}) {
     if (!runs_here(level)) continue;
     SCOPED_TRACE(simd_level_name(level));
     set_simd_level_for_testing(level);
@@ -264,12 +252,14 @@ TEST(ChachaDispatch, EveryLevelThisCpuRunsGivesThePortableOutput) {
 // Which implementation the generators of this process use, for the test log (the CI run on
 // foreign CPUs reports it), checked against what the target offers.
 TEST(ChachaSimdLevel, IsOneThisTargetHasAndStaysTheSame) {
-  set_simd_level_for_testing(SimdLevel::unknown);
-  const SimdLevel level = simd_level();
+  const SimdLevel level = detected_simd_level();
   RecordProperty("chacha_path", simd_level_name(level));
   std::printf("ChaCha path: %s\n", simd_level_name(level));
 #if defined(__x86_64__)
-  EXPECT_EQ(level, __builtin_cpu_supports("avx2") ? SimdLevel::avx2 : SimdLevel::sse2);
+  const bool avx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
+  EXPECT_EQ(level, avx512                             ? SimdLevel::avx512
+                   : __builtin_cpu_supports("avx2") ? SimdLevel::avx2
+                                                    : SimdLevel::sse2);
 #elif defined(__aarch64__)
   // Every AArch64 Linux system has Advanced SIMD; the run-time check only guards against an OS
   // that turned it off.
@@ -277,8 +267,124 @@ TEST(ChachaSimdLevel, IsOneThisTargetHasAndStaysTheSame) {
 #else
   EXPECT_EQ(level, SimdLevel::portable);
 #endif
-  EXPECT_EQ(simd_level(), level);
+  EXPECT_EQ(detected_simd_level(), level);
 }
+
+// VANTOR_ISA's names: those of this processor's levels, exactly; a cap lowers the detected level
+// and never raises it.
+TEST(ChachaSimdCap, ParsesThisProcessorsNamesOnly) {
+  struct Case {
+    const char* name;
+    bool valid;
+    SimdLevel level;
+  };
+  const Case cases[] = {
+      {"portable", true, SimdLevel::portable},
+#if defined(__x86_64__)
+      {"sse2", true, SimdLevel::sse2},        {"avx2", true, SimdLevel::avx2},
+      {"avx512", true, SimdLevel::avx512},    {"neon", false, SimdLevel::unknown},
+#elif defined(__aarch64__)
+      {"neon", true, SimdLevel::neon},        {"avx2", false, SimdLevel::unknown},
+#endif
+      {"", false, SimdLevel::unknown},        {"AVX2", false, SimdLevel::unknown},
+      {"avx2 ", false, SimdLevel::unknown},   {"unknown", false, SimdLevel::unknown},
+      {"native", false, SimdLevel::unknown},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimdLevel level = SimdLevel::unknown;
+    EXPECT_EQ(parse_simd_level(c.name, level), c.valid);
+    EXPECT_EQ(level, c.level);
+    if (c.valid) {
+      EXPECT_NE(std::string(simd_level_names()).find(std::string("'") + c.name + "'"), std::string::npos);
+    }
+  }
+}
+
+TEST(ChachaSimdCap, LowersTheDetectedLevelOnly) {
+  struct Case {
+    SimdLevel detected, cap, expected;
+  };
+  const Case cases[] = {
+      {SimdLevel::portable, SimdLevel::portable, SimdLevel::portable},
+#if defined(__x86_64__)
+      {SimdLevel::avx512, SimdLevel::portable, SimdLevel::portable},
+      {SimdLevel::avx512, SimdLevel::sse2, SimdLevel::sse2},
+      {SimdLevel::avx512, SimdLevel::avx2, SimdLevel::avx2},
+      {SimdLevel::avx512, SimdLevel::avx512, SimdLevel::avx512},
+      {SimdLevel::avx2, SimdLevel::avx512, SimdLevel::avx2},
+      {SimdLevel::sse2, SimdLevel::avx2, SimdLevel::sse2},
+      {SimdLevel::avx512, SimdLevel::neon, SimdLevel::portable},
+#elif defined(__aarch64__)
+      {SimdLevel::neon, SimdLevel::portable, SimdLevel::portable},
+      {SimdLevel::portable, SimdLevel::neon, SimdLevel::portable},
+      {SimdLevel::neon, SimdLevel::avx2, SimdLevel::portable},
+#endif
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(capped_simd_level(c.detected, c.cap), c.expected)
+        << simd_level_name(c.detected) << " capped at " << simd_level_name(c.cap);
+}
+
+// ---- eight and sixteen blocks per call ------------------------------------------------------
+
+struct WideImplementation {
+  const char* name;
+  void (*fn)(const uint32_t*, uint32_t*, int) noexcept;
+  size_t blocks;
+  SimdLevel needs;
+};
+
+const WideImplementation kWide[] = {
+#if defined(__x86_64__)
+    {"avx2_x8", &chacha_blocks8_avx2, 8, SimdLevel::avx2},
+    {"avx2_x16", &chacha_blocks16_avx2, 16, SimdLevel::avx2},
+    {"avx512_x16", &chacha_blocks16_avx512, 16, SimdLevel::avx512},
+#endif
+    {"none", nullptr, 0, SimdLevel::portable},  // keeps the table non-empty on every target
+};
+
+class ChachaWide : public testing::TestWithParam<WideImplementation> {
+ protected:
+  void SetUp() override {
+    if (GetParam().fn == nullptr) GTEST_SKIP() << "no wide kernel on this target";
+    if (!runs_here(GetParam().needs)) GTEST_SKIP() << "this CPU cannot run " << GetParam().name;
+  }
+};
+
+// Groups whose counters cross 2^32 (the low word carrying inside the group at every position)
+// or wrap at 2^64, and the start of a key's range, with random keys and nonces, all three round
+// counts: the portable blocks, four at a time, are the reference.
+TEST_P(ChachaWide, MatchesPortableAcrossCarriesAndWraps) {
+  const WideImplementation wide = GetParam();
+  std::vector<uint64_t> counters = {0, 4, 1008, 0x100000000, 0x1FFFFFFF0};
+  for (uint64_t below = 1; below <= wide.blocks; ++below) {
+    counters.push_back(0x100000000 - below);  // carries after block below - 1
+    counters.push_back(0 - below);            // wraps after block below - 1
+  }
+  for (State state : random_states()) {
+    for (uint64_t counter : counters) {
+      for (int rounds : kRounds) {
+        SCOPED_TRACE(testing::Message() << "counter " << std::hex << counter << std::dec << ", rounds " << rounds);
+        state.set_counter(counter);
+        std::vector<uint32_t> expected(16 * wide.blocks + 16, Output::kGuard), got(16 * wide.blocks + 16, Output::kGuard);
+        for (size_t b = 0; b < wide.blocks; b += 4) {
+          State group = state;
+          group.set_counter(counter + b);
+          chacha_blocks4_portable(group.words, expected.data() + 8 + 16 * b, rounds);
+        }
+        State copy = state;
+        wide.fn(copy.words, got.data() + 8, rounds);
+        EXPECT_EQ(std::memcmp(copy.words, state.words, sizeof state.words), 0) << "state was modified";
+        ASSERT_EQ(got, expected);  // the guard words on either side included
+      }
+    }
+  }
+}
+
+std::string wide_name_of(const testing::TestParamInfo<WideImplementation>& info) { return info.param.name; }
+
+INSTANTIATE_TEST_SUITE_P(Chacha, ChachaWide, testing::ValuesIn(kWide), wide_name_of);
 
 }  // namespace
 }  // namespace vantor

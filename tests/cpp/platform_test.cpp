@@ -61,15 +61,15 @@ TEST(PlatformMemory, SecureZeroClearsExactlyTheRange) {
     EXPECT_EQ(buffer[i], (i >= 8 && i < 48) ? 0 : 0xA5) << "byte " << i;
 }
 
-TEST(PlatformMemory, PrefaultingKeepsWhatIsWritten) {
-  // Unaligned at both ends, and large enough to span many pages: the hint may map pages, never
-  // change or drop what they hold.
-  constexpr size_t kSize = size_t{4} << 20;
+TEST(PlatformMemory, HugePageAdviceKeepsWhatIsWritten) {
+  // Unaligned at both ends, and large enough to span several huge pages: the hint may remap
+  // pages, never change or drop what they hold.
+  constexpr size_t kSize = size_t{8} << 20;
   auto buffer = std::make_unique<uint8_t[]>(kSize + 100);
   for (size_t i = 0; i < kSize + 100; i += 4096) buffer[i] = static_cast<uint8_t>(i / 4096 + 1);
   for (size_t i = 1; i < 100; ++i) buffer[i] = static_cast<uint8_t>(i);
-  platform::prefault_pages(buffer.get() + 3, kSize);
-  platform::prefault_pages(buffer.get() + 1, 10);
+  platform::advise_huge_pages(buffer.get() + 3, kSize);
+  platform::advise_huge_pages(buffer.get() + 1, 10);
   for (size_t i = 0; i < kSize + 100; i += 4096) ASSERT_EQ(buffer[i], static_cast<uint8_t>(i / 4096 + 1)) << i;
   for (size_t i = 1; i < 100; ++i) ASSERT_EQ(buffer[i], static_cast<uint8_t>(i)) << i;
   buffer[kSize + 99] = 7;
