@@ -19,7 +19,7 @@ fi
 echo "java: $(java -version 2>&1 | head -n 1)"
 
 "$VENV_PYTHON" -m pip install -q --disable-pip-version-check --only-binary=pyarrow \
-  pytest "pyarrow>=18" "pyspark>=4.0,<5"
+  "pytest>=8" "hypothesis>=6" "pyarrow>=18" "pyspark>=4.0,<5"
 echo "pyspark: $("$VENV_PYTHON" -c 'import pyspark; print(pyspark.__version__)')"
 
 log="$ROOT/build/spark-pytest.log"
