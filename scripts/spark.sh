@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The README's Spark recipe on the real engine, in local mode: tests/python/test_spark.py alone,
 # in the environment of scripts/setup.sh, with pyspark from PyPI and a Java runtime from Debian
-# (OpenJDK 17, which pyspark 4 supports), each installed if missing. pyspark, a download of some
+# (OpenJDK 17, which pyspark 4 supports), each installed if missing; its Arrow path needs pandas. pyspark, a download of some
 # 400 MB, stays out of tests/requirements.txt so that the other steps do not pay for it.
 # PYTHON=/path/to/python or PYTHON_VERSION selects the interpreter as for scripts/test.sh; extra
 # arguments go to pytest. Fails if the test skips: here, a skip would hide a missing piece.
@@ -19,7 +19,7 @@ fi
 echo "java: $(java -version 2>&1 | head -n 1)"
 
 "$VENV_PYTHON" -m pip install -q --disable-pip-version-check --only-binary=pyarrow \
-  "pytest>=8" "hypothesis>=6" "pyarrow>=18" "pyspark>=4.0,<5"
+  "pytest>=8" "hypothesis>=6" "pyarrow>=18" "pandas>=2.2" "pyspark>=4.0,<5"
 echo "pyspark: $("$VENV_PYTHON" -c 'import pyspark; print(pyspark.__version__)')"
 
 log="$ROOT/build/spark-pytest.log"
