@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The README's Spark recipe on the real engine, in local mode: tests/python/test_spark.py alone,
 # in the environment of scripts/setup.sh, with pyspark from PyPI and a Java runtime from Debian
-# (OpenJDK 17, which pyspark 4 supports), each installed if missing; its Arrow path needs pandas. pyspark, a download of some
-# 400 MB, stays out of tests/requirements.txt so that the other steps do not pay for it.
+# (OpenJDK 17, which pyspark 4 supports), each installed if missing; its Arrow path needs pandas.
+# pyspark, a download of some 450 MB, stays out of tests/requirements.txt so that the other steps
+# do not pay for it.
 # PYTHON=/path/to/python or PYTHON_VERSION selects the interpreter as for scripts/test.sh; extra
 # arguments go to pytest. Fails if the test skips: here, a skip would hide a missing piece.
 set -euo pipefail
