@@ -1,9 +1,9 @@
 # Shell functions shared by the setup, test and check scripts. Source it; it defines, it runs
 # nothing.
 
-# The interpreter to use: $PYTHON if given, else pyenv's or PATH's python$PYTHON_VERSION; without
-# PYTHON_VERSION, the oldest of 3.12, 3.13, ... that is installed. vantor needs 3.12 or later; if
-# there is none, says so in one line and stops.
+# The interpreter to use: $PYTHON if given, else python$PYTHON_VERSION (see find_python_version);
+# without PYTHON_VERSION, the oldest of 3.12, 3.13, ... that is installed, else 3.11. vantor needs
+# 3.11 or later; if there is none, says so in one line and stops.
 find_python() {
   local found=""
   if [ -n "${PYTHON:-}" ]; then
@@ -13,26 +13,55 @@ find_python() {
       echo "no Python $PYTHON_VERSION found; set PYTHON=/path/to/python" >&2; exit 1; }
   else
     local minor
-    for minor in 12 13 14 15 16; do
+    for minor in 12 13 14 15 16 11; do
       found=$(find_python_version "3.$minor") && break
     done
   fi
   if [ -z "$found" ]; then
-    echo "vantor needs Python 3.12 or later: none found (install one, or set PYTHON=/path/to/python)" >&2
+    echo "vantor needs Python 3.11 or later: none found (install one, or set PYTHON=/path/to/python)" >&2
     exit 1
   fi
-  if ! "$found" -c 'import sys; sys.exit(sys.version_info < (3, 12))' 2>/dev/null; then
+  if ! "$found" -c 'import sys; sys.exit(sys.version_info < (3, 11))' 2>/dev/null; then
     local version
     version=$("$found" -V 2>/dev/null) || version="not runnable"
-    echo "vantor needs Python 3.12 or later: $found is $version" >&2
+    echo "vantor needs Python 3.11 or later: $found is $version" >&2
     exit 1
   fi
   echo "$found"
 }
 
-# pyenv's or PATH's python$1, or a non-zero status.
+# The versions taken from the system's own packages rather than pyenv: 3.11 is Debian 12's
+# python3, which is what its users run.
+SYSTEM_PYTHON_VERSIONS="3.11"
+
+# Debian's python$1, with its headers and venv support, installed from apt if missing.
+ensure_system_python() {
+  local want=$1 need=()
+  [ -x "/usr/bin/python$want" ] || need+=("python$want")
+  [ -f "/usr/include/python$want/Python.h" ] || need+=("python$want-dev")
+  # Debian's interpreter makes no venv with pip without python3.N-venv (ensurepip's wheels).
+  [ -x "/usr/bin/python$want" ] && "/usr/bin/python$want" -c 'import ensurepip' >/dev/null 2>&1 ||
+    need+=("python$want-venv")
+  if [ ${#need[@]} -gt 0 ]; then apt_install "${need[@]}"; fi
+}
+
+# ensure_system_python for PYTHON_VERSION, when it names one of SYSTEM_PYTHON_VERSIONS and no
+# PYTHON is given.
+ensure_requested_system_python() {
+  if [ -z "${PYTHON:-}" ] && [ -n "${PYTHON_VERSION:-}" ] &&
+     [[ " $SYSTEM_PYTHON_VERSIONS " == *" $PYTHON_VERSION "* ]]; then
+    ensure_system_python "$PYTHON_VERSION"
+  fi
+}
+
+# The system's python$1 for a version in SYSTEM_PYTHON_VERSIONS, else pyenv's or PATH's; or a
+# non-zero status.
 find_python_version() {
   local want=$1
+  if [[ " $SYSTEM_PYTHON_VERSIONS " == *" $want "* ]]; then
+    [ -x "/usr/bin/python$want" ] && { echo "/usr/bin/python$want"; return 0; }
+    return 1
+  fi
   if command -v pyenv >/dev/null 2>&1; then
     local v
     v=$(pyenv versions --bare 2>/dev/null | grep -E "^${want//./\\.}(\.|\$)" | tail -n 1 || true)

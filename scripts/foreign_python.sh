@@ -3,11 +3,14 @@
 # functions and runs nothing. There is no binfmt_misc here, so qemu is called explicitly, with
 # the unpacked packages as the root for absolute paths.
 
-FOREIGN_PYTHON_VERSION=3.13
+# The version used, and the Debian release each version offered comes from: 3.13 by default,
+# 3.11 (Debian 12's) for its wheels.
+FOREIGN_PYTHON_VERSION=${FOREIGN_PYTHON_VERSION:-3.13}
+declare -A FOREIGN_PYTHON_SUITES=([3.11]=bookworm [3.13]=trixie)
 
-# Debian trixie's CPython $FOREIGN_PYTHON_VERSION for $1 (aarch64 or s390x), unpacked (not
-# installed) with the shared libraries it loads; packages that only matter to an installed
-# system are left out. Cached in $VANTOR_CACHE (default /var/cache/vantor), in a folder named
+# Debian's CPython $FOREIGN_PYTHON_VERSION (from its suite above) for $1 (aarch64 or s390x),
+# unpacked (not installed) with the shared libraries it loads; packages that only matter to an
+# installed system are left out. Cached in $VANTOR_CACHE (default /var/cache/vantor), in a folder named
 # after the architecture and a hash of the package list (about 40 MB, fetched once), with
 #   root/                          the unpacked packages;
 #   include/python3.N/             its headers, and include/<triplet>/python3.N/pyconfig.h, in a
@@ -15,7 +18,10 @@ FOREIGN_PYTHON_VERSION=3.13
 #                                  shadow the cross compiler's);
 # Prints that folder.
 foreign_python() {
-  local arch=$1 pyver=$FOREIGN_PYTHON_VERSION debarch
+  local arch=$1 pyver=$FOREIGN_PYTHON_VERSION debarch suite
+  suite=${FOREIGN_PYTHON_SUITES[$pyver]:-}
+  [ -n "$suite" ] ||
+    { echo "no foreign CPython $pyver here (one of: ${!FOREIGN_PYTHON_SUITES[*]})" >&2; exit 1; }
   case "$arch" in aarch64) debarch=arm64 ;; *) debarch=$arch ;; esac
   local cache=${VANTOR_CACHE:-/var/cache/vantor}
   local packages=("python$pyver-minimal" "libpython$pyver-stdlib" "libpython$pyver-dev" libstdc++6)
@@ -32,7 +38,7 @@ foreign_python() {
       -o Dir::State::Lists="$dir/apt/lists" -o Dir::State::Status="$dir/apt/status"
       -o Dir::Cache="$dir/apt/cache" -o APT::Architecture=$debarch -o APT::Architectures::=$debarch
       -o Acquire::Languages=none)
-    echo "deb $(debian_mirror) trixie main" >"$dir/apt/sources.list"
+    echo "deb $(debian_mirror) $suite main" >"$dir/apt/sources.list"
     touch "$dir/apt/status"
     apt-get "${apt_opts[@]}" update -qq >/dev/null
     local pkgs

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Prepares this checkout for use: a virtual environment for the chosen Python with the build tools
 # (scikit-build-core, CMake, Ninja, all from PyPI), and vantor built and installed into it. It
-# installs nothing system-wide: a missing C++ compiler or Python 3.12+ is named, and it stops.
-# The interpreter is $PYTHON if given, else pyenv's or PATH's python$PYTHON_VERSION, else the
-# oldest Python from 3.12 on.
+# installs nothing system-wide: a missing C++ compiler or Python 3.11+ is named, and it stops.
+# The interpreter is $PYTHON if given, else python$PYTHON_VERSION (pyenv's or PATH's; Debian's own
+# for 3.11), else the oldest Python from 3.12 on, else 3.11.
 # Sourced by the other scripts; afterwards $VENV_PYTHON is the environment's interpreter.
 set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)

@@ -2,11 +2,14 @@
 # Sets everything up and runs every test: the C++ core (GoogleTest) and the Python package (pytest).
 # Beyond what scripts/setup.sh installs, the tests need GoogleTest and a C compiler (for the
 # LD_PRELOAD shims) from Debian, installed if missing, and tests/requirements.txt from PyPI.
-# PYTHON=/path/to/python selects the interpreter (default: the oldest from 3.12 on).
+# PYTHON=/path/to/python or PYTHON_VERSION=3.13 selects the interpreter (default: the oldest from
+# 3.12 on); PYTHON_VERSION=3.11 is Debian's python3.11, installed with its headers if missing.
 # VANTOR_TESTS lists the parts to run, of "cpp typecheck python" (the default: all three). The
 # C++ suite and the type checks hardly depend on the interpreter, so CI runs them once or twice,
 # not once per Python.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+ensure_requested_system_python
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 ensure_build_packages
 # Some libraries publish no wheel for every interpreter (a free-threaded one, a new release): if the

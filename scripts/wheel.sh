@@ -14,7 +14,8 @@
 #      holds no compiler, with pip allowed binary wheels only;
 #   4. runs the Python suite (tests/python) against that installed copy, on that platform.
 # PYTHON=/path/to/python or PYTHON_VERSION=3.13 selects the interpreter where more than one can
-# run the platform's wheel (default: the oldest from 3.12 on).
+# run the platform's wheel (default: the oldest from 3.12 on). PYTHON_VERSION=3.11 builds with
+# Debian's python3.11, installed with its headers if missing; musllinux_x86_64 has no 3.11.
 set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$ROOT"
@@ -27,5 +28,6 @@ elif [ $# -gt 0 ] && [[ $1 =~ ^[a-z]+linux_|^win_ ]]; then
   exit 2
 fi
 source "$ROOT/scripts/common.sh"
+ensure_requested_system_python
 source "$ROOT/scripts/wheel/common.sh"
 source "$ROOT/scripts/wheel/$PLATFORM.sh"

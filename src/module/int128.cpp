@@ -75,11 +75,14 @@ struct Digits {
 };
 
 #if PY_VERSION_HEX < 0x030E0000
-// 3.12 and 3.13: the int's own digits, read and written in place. Its layout (a tag holding the
-// sign and the digit count, then the digits) is fixed for the life of each of these releases, and
-// they offer no public call that is not a byte-by-byte conversion. 3.14 and later are reached only
-// through the public export and writer below (int128.hpp makes the internals a build error there).
+// 3.11 to 3.13: the int's own digits, read and written in place. Its layout is fixed for the life
+// of each of these releases, and they offer no public call that is not a byte-by-byte conversion.
+// 3.14 and later are reached only through the public export and writer below (int128.hpp makes
+// the internals a build error there).
 using NativeDigits = Digits<digit, PyLong_SHIFT>;
+
+#if PY_VERSION_HEX >= 0x030C0000
+// 3.12 and 3.13: a tag holding the sign and the digit count, then the digits.
 constexpr uintptr_t kSignMask = 3, kNegativeSign = 2, kNonSizeBits = 3;
 
 Result<u128> read_in_place(PyObject* integer) {
@@ -101,6 +104,28 @@ PyObject* write_in_place(u128 value) {
   NativeDigits::write(result->long_value.ob_digit, count, value);
   return reinterpret_cast<PyObject*>(result);
 }
+#else
+// 3.11: ob_size is the digit count, negated for a negative value, and the digits follow.
+Result<u128> read_in_place(PyObject* integer) {
+  const auto* number = reinterpret_cast<PyLongObject*>(integer);
+  const Py_ssize_t size = Py_SIZE(number);
+  if (size < 0) [[unlikely]]
+    return negative_int();
+  if (size == 0) return u128{0};
+  if (NativeDigits::width(number->ob_digit, size) > 128) [[unlikely]]
+    return int_too_big();
+  return NativeDigits::read(number->ob_digit, size);
+}
+
+PyObject* write_in_place(u128 value) {
+  Py_ssize_t count = NativeDigits::count_for(value);
+  PyLongObject* result = _PyLong_New(count);
+  if (result == nullptr) [[unlikely]]
+    return nullptr;
+  NativeDigits::write(result->ob_digit, count, value);
+  return reinterpret_cast<PyObject*>(result);
+}
+#endif
 #endif
 
 #if PY_VERSION_HEX >= 0x030E0000

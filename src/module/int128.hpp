@@ -1,6 +1,6 @@
 // Unsigned 128-bit values to and from Python ints: through the public digit export and writer on
 // 3.14 and later (native bytes for an unusual digit layout), and through the int's own digits on
-// 3.12 and 3.13, whose int layout is fixed for the life of each release.
+// 3.11 to 3.13, whose int layout is fixed for the life of each release.
 #pragma once
 
 #include <optional>

@@ -8,6 +8,7 @@ import pytest
 from hypothesis import given
 
 import vantor
+import std_reference
 from conftest import Index, uuid_ints
 from vantor import std
 
@@ -91,7 +92,7 @@ def test_uuid7_values_increase():
 )
 def test_name_based_equal_vantor_and_the_standard_library(function, namespace, name):
     std_namespace = uuid.UUID(str(namespace))
-    expected = getattr(uuid, function)(std_namespace, name)
+    expected = getattr(std_reference, function)(std_namespace, name)
     ours = getattr(vantor, function)(namespace, name)
     # The namespace may be given in either class.
     for given_namespace in [namespace, std_namespace]:
