@@ -8,6 +8,6 @@ RESULTS = Path(__file__).resolve().parents[1] / "bench" / "results"
 
 
 def on_files(files, config):
-    for name in ("results.md", "bulk.md", "speedups.png", "bulk.png"):
+    for name in ("results.md", "bulk.md", "speedups.png", "bulk.png", "bulk_paths.png"):
         files.append(File.generated(config, f"bench/{name}", abs_src_path=str(RESULTS / name)))
     return files
