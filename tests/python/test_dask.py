@@ -10,7 +10,7 @@ distributed = pytest.importorskip("distributed", reason="dask.distributed has no
 
 import vantor  # noqa: E402
 
-ROWS = 4_000_000
+ROWS = 800_000
 PARTITIONS = 8
 PER_PARTITION = ROWS // PARTITIONS
 
