@@ -125,7 +125,7 @@ V7Batch reserve_v7_values(Timestamp reading, uint64_t n) {
 // import that cannot have it fails rather than go on unprotected, and the next import tries again.
 Status register_time_fork_handlers() {
   constinit static std::atomic<bool> registered{false};
-  constinit static std::mutex registering;
+  static std::mutex registering;  // not constinit: mingw's std::mutex has no constexpr constructor
   if (registered.load(std::memory_order_acquire)) [[likely]]
     return {};
   std::lock_guard lock(registering);  // held for one system call, touching no Python object

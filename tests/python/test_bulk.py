@@ -532,10 +532,12 @@ print(json.dumps({{"outcome": outcome, "whole": whole, "delay": handled[0] - sen
 """
 
 LONG_CALLS = {
-    "uuid4-bytes": ("", "bulk.uuid4(10_000_000)"),
-    "uuid7-bytes": ("", "bulk.uuid7(10_000_000)"),
+    # Sized to take 100 ms or more on the fastest path: at 2 to 3 ns a UUID, 10 million would be
+    # over before a signal's delivery could be told apart from the call's end.
+    "uuid4-bytes": ("", "bulk.uuid4(40_000_000)"),
+    "uuid7-bytes": ("", "bulk.uuid7(40_000_000)"),
     "uuid4-str": ("", "bulk.uuid4(2_000_000, format='str')"),
-    "fill_uuid4": ("buffer = bytearray(16 * 10_000_000)", "bulk.fill_uuid4(buffer)"),
+    "fill_uuid4": ("buffer = bytearray(16 * 40_000_000)", "bulk.fill_uuid4(buffer)"),
     "cli-lines": ("from vantor._native import bulk_lines as lines", "lines(4, 5_000_000)"),
     "uuid5-256MiB-name": ("name = bytes(256 * 2**20)", "vantor.uuid5(vantor.NAMESPACE_DNS, name)"),
     "uuid5-offsets": (
