@@ -134,7 +134,7 @@ Ref new_ascii(const char* text, size_t length) {
   return result;
 }
 
-VANTOR_RETHROWS_FORCED_UNWIND void raise_current_panic() {
+void raise_current_panic() {
   std::string message;
   try {
     throw;

@@ -26,15 +26,6 @@
 #define VANTOR_FORCED_UNWIND 1
 #endif
 
-// A forced unwind carries no exception object, so binding the handler's reference to it trips
-// UndefinedBehaviorSanitizer's null check; sanitized builds leave that check out of the functions
-// that rethrow it (and so do not inline them), other builds are unchanged.
-#if defined(VANTOR_FORCED_UNWIND) && defined(VANTOR_SANITIZED)
-#define VANTOR_RETHROWS_FORCED_UNWIND [[gnu::no_sanitize("null")]]
-#else
-#define VANTOR_RETHROWS_FORCED_UNWIND
-#endif
-
 #include "core/panic.hpp"
 #include "uuid/uuid_value.hpp"
 
@@ -205,7 +196,7 @@ inline Ref new_none() { return Ref::borrow(Py_None); }
 
 // Not noexcept, like the wrappers below: the interpreter's forced unwind must pass (see above).
 template <class T, class Body>
-VANTOR_RETHROWS_FORCED_UNWIND inline T guarded(T failure, Body&& body) {
+inline T guarded(T failure, Body&& body) {
   try {
     auto result = body();
     if (result) [[likely]] {
