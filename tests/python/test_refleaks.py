@@ -40,9 +40,10 @@ from vantor import (
 )
 
 WARMUP = 1000
-ROUNDS = 20_000
-# Allowed growth: room for interpreter caches, far below one object per call (20,000 blocks and
-# several hundred KB here). A free-threaded build frees some memory only once every thread has
+ROUNDS = 5_000
+# Allowed growth: room for interpreter caches, far below one object per call (5,000 blocks and
+# at least 80 KB here; tracemalloc makes each call several times slower, so more rounds only cost
+# time). A free-threaded build frees some memory only once every thread has
 # passed a quiescent point, and its allocator keeps pages per thread: in the full suite its growth
 # reached 135 blocks and 30.6 KB, the same after 20,000 calls as after 60,000.
 FREE_THREADED = bool(sysconfig.get_config_var("Py_GIL_DISABLED"))
