@@ -141,7 +141,7 @@ for python in "${INTERPRETERS[@]}"; do
 done
 if [ ${#INTERPRETERS[@]} -gt 0 ]; then
   # Every extra resolves, vantor from dist/ and the libraries from the index.
-  extras=$(sed -n '/^\[project.optional-dependencies\]/,/^\[/p' pyproject.toml | sed -nE 's/^([a-z_]+) = .*/\1/p' |
+  extras=$(sed -n '/^\[project.optional-dependencies\]/,/^\[/p' pyproject.toml | sed -nE 's/^([a-z_-]+) = .*/\1/p' |
     paste -sd, -)
   "$PYTHON" -m pip install -q --disable-pip-version-check --dry-run --ignore-installed \
     --find-links dist "vantor[$extras]" && echo "extras resolve: $extras" || FAILED+=("extras")

@@ -34,8 +34,9 @@ def to_std(value: object) -> _uuid.UUID:
     return _StdUUID(int=to_vantor(value).int)
 
 
-def missing(library: str, extra: str) -> ImportError:
+def missing(library: str, module: str) -> ImportError:
+    # The extra is named after the module, in the normalised form of extras' names (a hyphen).
     return ImportError(
-        f"vantor.{extra} needs {library}, which is not installed; "
-        f"install it with: pip install 'vantor[{extra}]'"
+        f"vantor.{module} needs {library}, which is not installed; "
+        f"install it with: pip install 'vantor[{module.replace('_', '-')}]'"
     )

@@ -22,7 +22,7 @@ read and written through `UUIDField` too.
 `JSONRenderer` is REST framework's, with `JSONEncoder`, its encoder that also writes
 `vantor.UUID` as the hyphenated text, just as it writes `uuid.UUID`.
 
-Needs Django REST framework: `pip install 'vantor[rest_framework]'`.
+Needs Django REST framework: `pip install 'vantor[rest-framework]'`.
 """
 from __future__ import annotations
 

@@ -48,7 +48,7 @@ def test_missing_library_names_the_extra(module, library):
         """
     )
     assert f"vantor.{module} needs" in message
-    assert f"pip install 'vantor[{module}]'" in message
+    assert f"pip install 'vantor[{module.replace('_', '-')}]'" in message
 
 
 def test_std_and_bulk_are_loaded_on_first_use():
