@@ -1,4 +1,4 @@
-"""Reference and memory leaks of the companion module: vantor.bulk and vantor.std on their
+"""Reference and memory leaks of the package's native module: vantor.bulk and vantor.std on their
 success and error paths, with the harness of test_refleaks.py."""
 import uuid
 

@@ -136,7 +136,7 @@ def test_forked_child_never_repeats_the_parent(warm_up):
 
 # ---- sub-interpreters --------------------------------------------------------------------------
 
-# The companion module, loaded by itself (as the package loads vantor._native) in a sub-interpreter
+# The native module, loaded by itself (as the package loads vantor._native) in a sub-interpreter
 # that is then destroyed, before the main interpreter uses it. Its process-wide state (the
 # standard class's layout) must not come from the dead interpreter.
 SUB_INTERPRETER = r'''
