@@ -80,15 +80,16 @@ def _validators(
             except (TypeError, ValueError):
                 return slow(value)
 
-        def from_python(value: Any) -> vantor.UUID:
-            if type(value) is _VantorUUID:
-                return value
+        def other_python(value: Any) -> vantor.UUID:
             if type(value) is str:
                 try:
                     return _VantorUUID(value)
                 except ValueError:
                     pass
             return slow(value)
+
+        # A vantor.UUID, the common case (a response model's rows), is taken back in C.
+        from_python = vantor._native.exact_type_or(_VantorUUID, other_python)
 
     else:
 

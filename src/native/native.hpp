@@ -31,5 +31,6 @@ Result<Ref> new_std_uuid(const UuidValue& value, PyObject* is_safe = nullptr);
 // Function tables, each ending in a zeroed entry. Names are those the Python package gives them.
 std::span<PyMethodDef> std_functions();   // src/native/std_py.cpp
 std::span<PyMethodDef> bulk_functions();  // src/native/bulk_py.cpp
+std::span<PyMethodDef> validator_functions();  // src/native/validator_py.cpp
 
 }  // namespace vantor::py

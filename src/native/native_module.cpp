@@ -6,7 +6,8 @@
 // bulk_<name> for vantor.bulk, `std_native`, telling which of the two vantor.std uses, and
 // `PanicException`, the class of internal failures (the package offers it as
 // vantor.PanicException; _vantor itself does not export it), and `isa`, the instruction set the
-// generators use (VANTOR_ISA caps it).
+// generators use (VANTOR_ISA caps it), and `exact_type_or`, a per-value validator whose common case
+// runs no Python code (vantor.pydantic).
 #include <cstdlib>
 #include <string>
 
@@ -69,6 +70,7 @@ Status exec_native(PyObject* module) {
   }
   if (PyModule_AddObjectRef(module, "std_native", layout ? Py_True : Py_False) < 0) return fail_fetched();
   VANTOR_CHECK(add_functions(module, bulk_functions(), "bulk_", "vantor.bulk"));
+  VANTOR_CHECK(add_functions(module, validator_functions(), "", "vantor._native"));
   if (PyModule_AddObjectRef(module, "PanicException", panic_exception_type()) < 0) return fail_fetched();
   return {};
 }

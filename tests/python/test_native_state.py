@@ -192,3 +192,31 @@ def test_sub_interpreters_are_refused_and_the_main_one_stays_intact():
     out, _ = child_result(SUB_INTERPRETER)
     refused = "ImportError: module vantor._native does not support loading in subinterpreters"
     assert out == {"legacy": refused, "isolated": refused, "std": [True, True], "bulk": True}
+
+
+# The validator pydantic fields get: the object itself for exactly the class, everything else
+# (a subclass's object included) handed on, and the fallback's errors passed through.
+def test_exact_type_or_returns_the_class_and_hands_on_the_rest():
+    class Sub(vantor.UUID):
+        pass
+
+    seen = []
+
+    def fallback(value):
+        seen.append(value)
+        return "fallback"
+
+    validate = vantor._native.exact_type_or(vantor.UUID, fallback)
+    value, other = vantor.uuid4(), Sub(int=5)
+    assert validate(value) is value
+    assert [validate(other), validate(str(value)), validate(None)] == ["fallback"] * 3
+    assert seen == [other, str(value), None]
+
+    def refuses(value):
+        raise KeyError(value)
+
+    with pytest.raises(KeyError):
+        vantor._native.exact_type_or(vantor.UUID, refuses)("x")
+    for arguments in [(5, fallback), (vantor.UUID, 5), (vantor.UUID,), (vantor.UUID, fallback, 1)]:
+        with pytest.raises(TypeError):
+            vantor._native.exact_type_or(*arguments)
