@@ -417,7 +417,7 @@ def main():
     parser.add_argument("--only", nargs="+", choices=GROUPS, help="run these groups of rows alone")
     args = parser.parse_args()
     quick = args.quick
-    repeats = 2 if quick else 5
+    repeats = 2 if quick else 9
     scale = 4 if quick else 1
     started = time.perf_counter()
     # Libraries' notices about their own futures (a test client's transport, say) are not ours.
