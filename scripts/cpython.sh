@@ -100,9 +100,10 @@ case "$VARIANT" in
   freethreaded) CONFIGURE=(--disable-gil --disable-test-modules) ;;
   # The install byte-compiles the standard library three times with the interpreter it built,
   # which under ThreadSanitizer took most of a half-hour build: only the top level is compiled
-  # now, the rest when first imported.
+  # now, the rest when first imported. pip, also slow to install under it, comes with the venv
+  # that tsan.sh makes.
   tsan)
-    CONFIGURE=(--disable-gil --with-thread-sanitizer --disable-test-modules)
+    CONFIGURE=(--disable-gil --with-thread-sanitizer --disable-test-modules --with-ensurepip=no)
     INSTALL_ARGS=("COMPILEALL_OPTS=-j0 -l") ;;
   # musl-gcc sees musl's headers and libraries only, so the modules that need libraries other
   # than those built above (ssl, bz2, lzma, ...) are left out: pip installs from wheels offline.
