@@ -78,15 +78,17 @@ find_python_version() {
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
-# Refreshes the package lists, once per script.
+# Refreshes the package lists, once per script. Both commands wait for a lock that another
+# script running at the same time (CI's other stream) holds, instead of failing at once.
+APT_WAIT=(-o DPkg::Lock::Timeout=900)
 apt_update_once() {
-  if [ -z "${APT_UPDATED:-}" ]; then as_root apt-get update -qq >/dev/null; APT_UPDATED=1; fi
+  if [ -z "${APT_UPDATED:-}" ]; then as_root apt-get "${APT_WAIT[@]}" update -qq >/dev/null; APT_UPDATED=1; fi
 }
 
 # Installs Debian packages.
 apt_install() {
   apt_update_once
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$@" >/dev/null
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get "${APT_WAIT[@]}" install -y -qq --no-install-recommends "$@" >/dev/null
 }
 
 # The compilers and GoogleTest, if missing.
