@@ -19,7 +19,7 @@ if ! command -v java >/dev/null 2>&1 || [ "$(java_major)" -lt 17 ]; then
 fi
 echo "java: $(java -version 2>&1 | head -n 1)"
 
-"$VENV_PYTHON" -m pip install -q --disable-pip-version-check --no-compile --only-binary=pyarrow \
+"$VENV_PYTHON" -m pip install -q --disable-pip-version-check --only-binary=pyarrow \
   "pytest>=8" "hypothesis>=6" "pyarrow>=18" "pandas>=2.2" "pyspark>=4.0,<5"
 echo "pyspark: $("$VENV_PYTHON" -c 'import pyspark; print(pyspark.__version__)')"
 

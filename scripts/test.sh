@@ -15,11 +15,9 @@ ensure_build_packages
 # Some libraries publish no wheel for every interpreter (a free-threaded one, a new release): if the
 # whole list cannot be installed, each requirement is tried alone, as a wheel only, and the tests of
 # a library that is missing skip with a reason.
-# --no-compile: byte-compiling every file of the libraries took half of their install, and the
-# suite imports a small part of them (compiled when first imported).
-if ! "$VENV_PYTHON" -m pip install -q --disable-pip-version-check --no-compile -r "$ROOT/tests/requirements.txt"; then
+if ! "$VENV_PYTHON" -m pip install -q --disable-pip-version-check -r "$ROOT/tests/requirements.txt"; then
   sed -e 's/#.*//' -e 's/[[:space:]]*$//' "$ROOT/tests/requirements.txt" | grep -v '^$' | while read -r requirement; do
-    "$VENV_PYTHON" -m pip install -q --disable-pip-version-check --no-compile --only-binary :all: "$requirement" ||
+    "$VENV_PYTHON" -m pip install -q --disable-pip-version-check --only-binary :all: "$requirement" ||
       echo "test.sh: no wheel of '$requirement' for this interpreter; its tests skip" >&2
   done
 fi

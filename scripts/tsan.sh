@@ -53,7 +53,7 @@ tar -xJOf "$TARBALL" --wildcards '*/Tools/tsan/suppressions_free_threading.txt' 
 export PYTHON_GIL=0
 quiet=(env TSAN_OPTIONS="report_bugs=0")
 [ -x "$VPY" ] || "${quiet[@]}" "$PYTHON" -m venv "$VENV"
-PIP=("${quiet[@]}" "$VPY" -m pip install -q --disable-pip-version-check --no-compile)
+PIP=("${quiet[@]}" "$VPY" -m pip install -q --disable-pip-version-check)
 "${PIP[@]}" "scikit-build-core>=0.11" cmake ninja pytest hypothesis
 echo "[$((SECONDS - started)) s] == building the module with -fsanitize=thread"
 "${PIP[@]}" --no-build-isolation --force-reinstall --no-deps -Cbuild-dir="build/py3.14t-tsan" \

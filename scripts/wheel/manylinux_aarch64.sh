@@ -120,10 +120,8 @@ check_no_compiler "$INSTALL/venv/bin"
 if [ ! -d "$WORK/pip/pip" ]; then
   rm -rf "$WORK/pip" && python3 -m zipfile -e "$(ls "$WHEELHOUSE"/pip-*.whl)" "$WORK/pip"
 fi
-# --no-compile, as scripts/test.sh does for the test requirements (and under emulation, byte-
-# compiling every file of the libraries is most of the install).
 env -i HOME="$INSTALL" PATH="$INSTALL/venv/bin" PYTHONPATH="$WORK/pip" "$VPY" -m pip install -q \
-  --disable-pip-version-check --no-compile --no-index --only-binary=:all: --find-links "$WHEELHOUSE" \
+  --disable-pip-version-check --no-index --only-binary=:all: --find-links "$WHEELHOUSE" \
   "$WHEEL" "${requirements[@]}"
 
 step "tests/python against the installed wheel, under qemu-$ARCH-static"

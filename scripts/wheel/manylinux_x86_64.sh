@@ -35,8 +35,7 @@ check_no_compiler "$INSTALL/venv/bin"
 # --no-index and --only-binary: the wheel itself, never a source build.
 env -i HOME="$INSTALL" PATH="$INSTALL/venv/bin" "$VPY" -m pip install -q --disable-pip-version-check \
   --no-index --only-binary=:all: "$WHEEL"
-# (--no-compile, as scripts/test.sh does for the test requirements.)
-"$VPY" -m pip install -q --disable-pip-version-check --no-compile --only-binary=:all: \
+"$VPY" -m pip install -q --disable-pip-version-check --only-binary=:all: \
   -r "$ROOT/tests/requirements.txt"
 
 step "tests/python against the installed wheel"

@@ -107,9 +107,8 @@ env -i HOME="$INSTALL" PATH="$INSTALL/venv/bin" "$VPY" -m pip install -q --disab
 # its tests skip.
 echo "left out: psycopg[binary], which needs the ssl module (the musl CPython here has none)"
 mapfile -t requirements < <(grep -v -E '^(scikit-build-core|psycopg)' "$WHEELHOUSE/available.txt")
-# (--no-compile, as scripts/test.sh does for the test requirements.)
 env -i HOME="$INSTALL" PATH="$INSTALL/venv/bin" "$VPY" -m pip install -q --disable-pip-version-check \
-  --no-compile --no-index --only-binary=:all: --find-links "$WHEELHOUSE" -c "$WHEELHOUSE/constraints.txt" \
+  --no-index --only-binary=:all: --find-links "$WHEELHOUSE" -c "$WHEELHOUSE/constraints.txt" \
   "${requirements[@]}" 2>&1 | without_ssl_notice
 
 step "tests/python against the installed wheel, on musl"
