@@ -95,16 +95,10 @@ musl_toolchain() {
 # of the build and of the install.
 CONFIGURE=()
 BUILD_ENV=()
-INSTALL_ARGS=()
 case "$VARIANT" in
   freethreaded) CONFIGURE=(--disable-gil --disable-test-modules) ;;
-  # The install byte-compiles the standard library three times with the interpreter it built,
-  # which under ThreadSanitizer took most of a half-hour build: only the top level is compiled
-  # now, the rest when first imported. pip, also slow to install under it, comes with the venv
-  # that tsan.sh makes.
-  tsan)
-    CONFIGURE=(--disable-gil --with-thread-sanitizer --disable-test-modules --with-ensurepip=no)
-    INSTALL_ARGS=("COMPILEALL_OPTS=-j0 -l") ;;
+  # pip, slow to install under ThreadSanitizer, comes with the venv that tsan.sh makes.
+  tsan) CONFIGURE=(--disable-gil --with-thread-sanitizer --disable-test-modules --with-ensurepip=no) ;;
   # musl-gcc sees musl's headers and libraries only, so the modules that need libraries other
   # than those built above (ssl, bz2, lzma, ...) are left out: pip installs from wheels offline.
   # pkg-config would point the build at the host's glibc libraries.
@@ -116,7 +110,7 @@ case "$VARIANT" in
 esac
 
 RECIPE=1
-key=$( { sha256sum "$TARBALL" | cut -c1-64; printf '%s\n' "$RECIPE" "${CONFIGURE[@]}" "${BUILD_ENV[@]}" "${INSTALL_ARGS[@]}"; } |
+key=$( { sha256sum "$TARBALL" | cut -c1-64; printf '%s\n' "$RECIPE" "${CONFIGURE[@]}" "${BUILD_ENV[@]}"; } |
        sha256sum | cut -c1-16)
 PREFIX="$CACHE/cpython-$VARIANT-$key"
 mkdir -p "$CACHE"
@@ -136,7 +130,7 @@ if [ ! -f "$PREFIX/.complete" ]; then
   {
     tar -xJf "$TARBALL" -C "$work" --strip-components=1 &&
     (cd "$work" && env "${BUILD_ENV[@]}" ./configure --prefix="$PREFIX" "${CONFIGURE[@]}" &&
-       make -j"$(nproc)" && make install ${INSTALL_ARGS[@]+"${INSTALL_ARGS[@]}"})
+       make -j"$(nproc)" && make install)
   } >"$log" 2>&1 || { echo "cpython.sh: the build failed; see $log" >&2; rm -rf "$work"; exit 1; }
   rm -rf "$work"
   touch "$PREFIX/.complete"
