@@ -174,6 +174,8 @@ PROBE
   # A wrapper gives the suite's harness one command, with the output through a pipe.
   printf '#!/usr/bin/env bash\nwine %q "$@" 2>&1 | cat\nexit ${PIPESTATUS[0]}\n' "$PY_EXE" >"$INSTALL/python-wine"
   chmod +x "$INSTALL/python-wine"
+  # Wine 8's CreateProcess fails now and then with ERROR_INTERNAL_ERROR.
+  TRANSIENT_FAILURE='\[WinError 1359\]'
   run_installed_suite "$INSTALL/python-wine" -- "$@"
   rm -rf "$INSTALL"
   INSTALL=""
